@@ -1,0 +1,60 @@
+#pragma once
+// Every message box, confirmation, text-input box and the default error box
+// go through this one interface, so tests can answer them. Texts are in the
+// code page; the implementation converts them for display.
+#include <string>
+
+class QWidget;
+
+namespace brevan {
+
+class IDialogs {
+ public:
+  virtual ~IDialogs() = default;
+  // A modal information box with an OK button.
+  virtual void ShowMessage(QWidget* parent, const std::string& text) = 0;
+  // Yes / Cancel; true for Yes. Closing the box counts as Cancel.
+  virtual bool ConfirmYesCancel(QWidget* parent, const std::string& text) = 0;
+  // Yes / No; true for Yes. Closing the box counts as No.
+  virtual bool ConfirmYesNo(QWidget* parent, const std::string& text) = 0;
+  // The text-input box; *accepted tells whether the user confirmed. On Cancel
+  // the result is the initial text.
+  virtual std::string InputBox(QWidget* parent, const std::string& caption, const std::string& prompt,
+                               const std::string& initial, bool* accepted) = 0;
+  // The default error box for a failure that escaped a handler.
+  virtual void ShowError(QWidget* parent, const std::string& text) = 0;
+};
+
+// The desktop actions: opening a document or a web address with the desktop's
+// default application, and launching the plain-text editor with one file.
+class IDesktop {
+ public:
+  virtual ~IDesktop() = default;
+  virtual void OpenDocument(const std::string& path, const std::string& workingFolder) = 0;
+  virtual void OpenUrl(const std::string& url, const std::string& workingFolder) = 0;
+  virtual void LaunchTextEditor(const std::string& path, const std::string& workingFolder) = 0;
+};
+
+IDialogs& Dialogs();
+IDesktop& Desktop();
+// Tests install their own; nullptr restores the real ones.
+void SetDialogs(IDialogs* dialogs);
+void SetDesktop(IDesktop* desktop);
+
+// The text shown for a failure: a full stop is added when it lacks one.
+std::string ErrorBoxText(const std::string& what);
+
+// Runs one handler so that nothing it throws reaches Qt's event loop: a
+// failure is shown in the default error box.
+template <class F>
+void RunHandler(QWidget* parent, F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    Dialogs().ShowError(parent, ErrorBoxText(e.what()));
+  } catch (...) {
+    Dialogs().ShowError(parent, ErrorBoxText("Unknown failure"));
+  }
+}
+
+}  // namespace brevan

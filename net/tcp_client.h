@@ -1,0 +1,64 @@
+#pragma once
+// The line connection of a session window: blocking TCP with optional TLS,
+// used only from the user-interface thread. While it waits for the server it
+// keeps calling the program's service callback, so the windows stay alive.
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevan {
+
+// Every failure of the connection: the text is what the user sees.
+class NetError : public std::runtime_error {
+ public:
+  explicit NetError(const std::string& text, int socketError = 0)
+      : std::runtime_error(text), SocketError(socketError) {}
+  int SocketError;  // errno of a socket error, 0 otherwise
+};
+
+constexpr int InfiniteWait = -2;
+
+class TIdTCPConnection {
+ public:
+  TIdTCPConnection();
+  virtual ~TIdTCPConnection();
+  TIdTCPConnection(const TIdTCPConnection&) = delete;
+  TIdTCPConnection& operator=(const TIdTCPConnection&) = delete;
+
+  std::string Host;
+  int Port = 0;
+  bool UseTls = false;
+  std::vector<std::string> ReplyLines;
+  std::function<void()> OnDisconnected;
+
+  void Open();
+  void Close();
+  bool IsOpen();
+  std::string ReadLine(int timeoutMs);
+  int WaitForData(int timeoutMs);
+  int BufferedByteCount() const;
+  std::string TakeBytes(int n);
+  void WriteLine(std::string_view text);
+  int SendCommand(std::string_view text);
+  std::string LastReply() const;
+  void CaptureLines(std::vector<std::string>& lines, std::string_view endMarker, bool unstuff);
+  bool ReadTimedOut() const;
+
+  // The one service callback of the program (the anti-freeze): run after every
+  // wait slice of at most 250 ms and after each send on a plain connection.
+  static void SetServiceCallback(std::function<void()> callback);
+
+  // Tests point the TLS loader at other library names (an empty name keeps the
+  // default). Takes effect before the first TLS Open only.
+  static void SetTlsLibraryNames(const std::string& ssl, const std::string& crypto);
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+class TIdTCPClient : public TIdTCPConnection {};
+
+}  // namespace brevan

@@ -1,0 +1,166 @@
+#pragma once
+// The session window: one POP3 session. Its controls are public so that tests
+// can drive them; each has its own name as objectName.
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "net/tcp_client.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QPlainTextEdit;
+class QProgressBar;
+class QStatusBar;
+class QLabel;
+class QTimer;
+class QMenu;
+class QAction;
+class QGroupBox;
+class QSplitter;
+
+namespace brevan {
+
+class TIdAntiFreeze;
+
+// Columns of ListView1: the number is the row's own caption (column 0), then
+// the five sub-items.
+enum MessageColumn {
+  ColNumber = 0,
+  ColSender = 1,
+  ColSubject = 2,
+  ColSize = 3,
+  ColDate = 4,
+  ColDownloadedFile = 5,
+};
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Login settings.
+  QGroupBox* GroupBoxLogin = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  QLineEdit* Edit4 = nullptr;  // user
+  QLineEdit* Edit2 = nullptr;  // password
+  QLineEdit* Edit3 = nullptr;  // port
+  QPushButton* btnConnect = nullptr;
+  QPushButton* btnDisconnect = nullptr;
+  QPushButton* Button1 = nullptr;  // save account
+  QPushButton* Button2 = nullptr;  // delete account
+
+  // Commands.
+  QGroupBox* GroupBoxFunctions = nullptr;
+  QLabel* Label5 = nullptr;  // HOME
+  QPushButton* btnRetrieveHeader = nullptr;
+  QPushButton* btnFirst100 = nullptr;
+  QPushButton* btnDownload = nullptr;
+  QPushButton* btnRead = nullptr;
+  QPushButton* BitBtn1 = nullptr;  // plain-text view
+  QPushButton* btnMarkDelete = nullptr;
+  QPushButton* btnDeleteAll = nullptr;
+  QPushButton* btnCancelAll = nullptr;
+
+  // The message list, the text pane and what lies below.
+  QGroupBox* GroupBox1 = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  QTreeWidget* ListView1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+
+  // Menus: PopupMenu1 on Memo1, PopupMenu2 on ListView1.
+  QMenu* PopupMenu1 = nullptr;
+  QAction* Base641 = nullptr;
+  QAction* Quoteprintable1 = nullptr;
+  QMenu* PopupMenu2 = nullptr;
+  QAction* N1 = nullptr;
+  QAction* subjectfiltercfgE1 = nullptr;
+
+  QTimer* Timer1 = nullptr;  // keep-alive, 120000 ms
+  QTimer* Timer2 = nullptr;  // status line, 6000 ms
+
+  TIdTCPClient IdTCPClient1;
+  TIdAntiFreeze* IdAntiFreeze1 = nullptr;
+
+  // ---- connection lifecycle, accounts, status line (TForm1.cpp) ----
+  void FormCreate();
+  void btnConnectClick();
+  void btnDisconnectClick();
+  void IdTCPClient1Disconnected();
+  void Timer1Timer();
+  void Timer2Timer();
+  void StatusBar1Click();
+  void Label5Click();
+  void ComboBox1Click();
+  void Button1Click();
+  void Button2Click();
+  void SaveAccounts();
+  std::string IdConnectionInterceptOpenSSL1GetPassword() const { return "9057"; }
+
+  // True while the session counts as connected (btnDisconnect enabled).
+  bool IsConnected() const;
+  // The connection check of the commands that need the server: shows
+  // NotConnectedMessage and answers false when not connected.
+  bool CheckConnected();
+
+  // ---- listing, marks, preview, download, viewing, filter (TForm1Messages.cpp) ----
+  void btnRetrieveHeaderClick();
+  void btnMarkDeleteClick();
+  void btnDeleteAllClick();
+  void btnCancelAllClick();
+  void ListView1CustomDrawItem(QTreeWidgetItem* item);
+  void ListView1Click() {}
+  void btnFirst100Click();
+  void btnDownloadClick();
+  void btnReadClick();
+  void BitBtn1Click();
+  void Base641Click();
+  void Quoteprintable1Click();
+  void ReapplyFilter();
+  void N1Click();
+  void subjectfiltercfgE1Click();
+
+  // Row access in the code page.
+  std::string RowText(int row, int column) const;
+  void SetRowText(int row, int column, const std::string& text);
+  bool RowTicked(int row) const;
+  void SetRowTicked(int row, bool ticked);
+  int SelectedRow() const;  // -1 when none
+
+  // One exchange at a time on the connection: a command that would start a
+  // second one while another waits for the server is refused (the keep-alive
+  // skips its NOOP).
+  bool ExchangeBusy() const { return exchangeDepth_ > 0; }
+
+  // True once the window has begun to close; handlers that return from a wait
+  // check it before touching the window again.
+  bool Closing() const { return closing_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildLayout();
+  void WireHandlers();
+  void SetCommandButtonsEnabled(bool enabled);
+
+  friend class ExchangeGuard;
+  friend class HandlerScope;
+  int exchangeDepth_ = 0;
+  int handlerDepth_ = 0;
+  bool closing_ = false;
+  bool destroyRequested_ = false;
+};
+
+// NotConnectedMessage, in the code page.
+const std::string& NotConnectedMessage();
+
+}  // namespace brevan
