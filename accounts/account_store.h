@@ -1,0 +1,65 @@
+#pragma once
+// The account file brevan.ini, as pure functions over its lines.
+//
+// One account per line, four fields separated by ";":
+//   server;port;user;password
+// where password is EncodeBase64Text of the password text (an encoding, not a
+// protection; that is why the file is written readable by its owner only).
+// No header, no sections, no comments, no escaping. Lines keep the order in
+// which they were added; a new account goes to the end.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevan {
+
+inline constexpr const char kAccountFileName[] = "brevan.ini";
+
+// The file's lines: CR LF, a lone CR and a lone LF each end a line; an empty
+// line is an empty entry and is written back unchanged.
+std::vector<std::string> ReadAccountLines(std::string_view fileBytes);
+
+struct AccountFields {
+  std::string server, port, user, password;  // password decoded
+};
+
+// Takes the fields one after another (each ends at the next ";" or at the end
+// of the line). Missing fields are empty; text after a fourth ";" is ignored.
+// The password is DecodeBase64Text of field 4.
+AccountFields ParseAccountLine(const std::string& line);
+
+// Field 1: the text before the first ";", or the whole line (the server list).
+std::string AccountServerField(const std::string& line);
+
+// server + ";" + port + ";" + user + ";" + EncodeBase64Text(password). The
+// texts go in as typed (a blank password gives an empty field).
+std::string BuildAccountLine(std::string_view server, std::string_view port,
+                             std::string_view user, std::string_view password);
+
+// The key of an account is its server text followed by ";" at the START of
+// the line. A bare substring test would let "example.com" claim the line of
+// "pop.example.com", or a line whose user name ends in "example.com", and a
+// save or delete would then overwrite or drop somebody else's account.
+bool AccountLineMatches(std::string_view line, std::string_view server);
+
+// The 0-based index of the first line belonging to server, or -1.
+int FindAccountLine(const std::vector<std::string>& lines, std::string_view server);
+
+// Replaces every line belonging to server by newLine. False when none did;
+// the caller then appends newLine itself.
+bool ReplaceAccountLines(std::vector<std::string>& lines, std::string_view server,
+                         const std::string& newLine);
+
+// Removes the first line belonging to server only. False when none did.
+bool RemoveAccountLine(std::vector<std::string>& lines, std::string_view server);
+
+// Writes every line followed by CR LF, mode 0600, through a temporary file
+// beside the target that is renamed into place: a failed save (missing or
+// read-only folder, full disk) returns false and leaves the old file intact.
+bool SaveAccountFile(const std::string& path, const std::vector<std::string>& lines);
+
+// Reads the file into lines (replacing their contents). A missing file gives
+// no lines and true; false only when the file exists but cannot be read.
+bool LoadAccountFile(const std::string& path, std::vector<std::string>& lines);
+
+}  // namespace brevan
