@@ -1,0 +1,167 @@
+#include "filter/filter_rules.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "common/split_token.h"
+#include "common/text_lines.h"
+#include "filter/obfuscated.h"
+#include "filter/regex.h"
+
+namespace brevan {
+namespace {
+
+constexpr std::string_view kNegation = "[!]";
+constexpr std::string_view kRegexPrefix = "[PCRE]";
+
+// The cache is emptied when it grows past this many patterns, so a program
+// that keeps editing its rules does not keep every pattern it ever saw.
+constexpr size_t kCacheLimit = 4096;
+
+void LowerAscii(std::string_view in, std::string& out) {
+  out.resize(in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    const char c = in[i];
+    out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+  }
+}
+
+// Both texts already folded.
+int MatchFolded(std::string_view pattern, std::string_view text) {
+  size_t rest = 0;  // the remaining text is text[rest..]
+  size_t first = 0;
+  size_t pieceStart = 0;
+  while (pieceStart < pattern.size()) {
+    const size_t star = FindCharAware(pattern, "*", pieceStart);
+    const size_t pieceEnd = star == std::string_view::npos ? pattern.size() : star;
+    const std::string_view piece = pattern.substr(pieceStart, pieceEnd - pieceStart);
+    pieceStart = pieceEnd + 1;
+    if (piece.empty()) continue;
+    if (text.size() - rest < piece.size()) return 0;
+    const size_t found = text.find(piece, rest);
+    if (found == std::string_view::npos) return 0;
+    if (first == 0) first = found + 1;
+    // The next piece is searched from the second byte after this one, which
+    // is what makes "a*b" need at least one byte between a and b.
+    rest = std::min(found + piece.size() + 1, text.size());
+  }
+  return static_cast<int>(first);
+}
+
+struct TransparentHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+struct RegexCache {
+  std::mutex lock;
+  // A null entry is a pattern that did not compile.
+  std::unordered_map<std::string, std::shared_ptr<IRegex>, TransparentHash, std::equal_to<>> compiled;
+  std::atomic<bool> enabled{true};
+};
+
+RegexCache& Cache() {
+  static RegexCache cache;
+  return cache;
+}
+
+std::shared_ptr<IRegex> CompileRule(std::string_view pattern) {
+  try {
+    return NewRegex(pattern, kRegexCaseless);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+std::shared_ptr<IRegex> RuleRegex(std::string_view pattern) {
+  RegexCache& cache = Cache();
+  if (!cache.enabled.load(std::memory_order_relaxed)) return CompileRule(pattern);
+  std::lock_guard<std::mutex> hold(cache.lock);
+  auto it = cache.compiled.find(pattern);
+  if (it != cache.compiled.end()) return it->second;
+  if (cache.compiled.size() >= kCacheLimit) cache.compiled.clear();
+  std::shared_ptr<IRegex> regex = CompileRule(pattern);
+  cache.compiled.emplace(std::string(pattern), regex);
+  return regex;
+}
+
+enum class RegexOutcome { Match, NoMatch, Failed };
+
+RegexOutcome TestRegexRule(std::string_view pattern, std::string_view subject) {
+  const std::shared_ptr<IRegex> regex = RuleRegex(pattern);
+  if (!regex) return RegexOutcome::Failed;
+  try {
+    return regex->IsMatch(subject) ? RegexOutcome::Match : RegexOutcome::NoMatch;
+  } catch (...) {
+    // A matcher error (a match limit, say) skips the rule for this subject only.
+    return RegexOutcome::Failed;
+  }
+}
+
+}  // namespace
+
+int MatchWildcard(std::string_view pattern, std::string_view text) {
+  if (pattern.empty()) return 0;
+  std::string p;
+  std::string t;
+  LowerAscii(pattern, p);
+  LowerAscii(text, t);
+  return MatchFolded(p, t);
+}
+
+std::string MatchFilterRules(const std::vector<std::string>& rules, std::string_view subject) {
+  std::string folded;
+  LowerAscii(subject, folded);
+  std::string pattern;
+  for (const std::string& line : rules) {
+    const std::string_view rule(line);
+    if (rule.starts_with(kNegation)) {
+      const std::string_view rest = rule.substr(kNegation.size());
+      if (rest.starts_with(kRegexPrefix)) {
+        if (TestRegexRule(rest.substr(kRegexPrefix.size()), subject) == RegexOutcome::NoMatch) {
+          return line;
+        }
+      } else {
+        LowerAscii(rest, pattern);
+        if (MatchFolded(pattern, folded) == 0) return line;
+      }
+    } else if (rule.starts_with(kRegexPrefix)) {
+      if (TestRegexRule(rule.substr(kRegexPrefix.size()), subject) == RegexOutcome::Match) {
+        return line;
+      }
+    } else {
+      LowerAscii(rule, pattern);
+      if (MatchFolded(pattern, folded) > 0) return line;
+    }
+  }
+  return {};
+}
+
+bool IsJunkSubject(const std::vector<std::string>& rules, std::string_view subject) {
+  if (IsObfuscatedSubject(subject)) return true;
+  return !MatchFilterRules(rules, subject).empty();
+}
+
+std::vector<std::string> ReadRuleLines(std::string_view fileBytes) {
+  return SplitTextLinesToNul(fileBytes);
+}
+
+void SetRegexCacheEnabled(bool enabled) {
+  RegexCache& cache = Cache();
+  std::lock_guard<std::mutex> hold(cache.lock);
+  cache.enabled.store(enabled);
+  if (!enabled) cache.compiled.clear();
+}
+
+bool RegexCacheEnabled() { return Cache().enabled.load(); }
+
+void ClearRegexCache() {
+  RegexCache& cache = Cache();
+  std::lock_guard<std::mutex> hold(cache.lock);
+  cache.compiled.clear();
+}
+
+}  // namespace brevan

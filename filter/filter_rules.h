@@ -1,0 +1,46 @@
+#pragma once
+// The user's subject rules (the lines of subjectfilter.cfg) and the junk test.
+//
+// A rule line's kind comes from fixed prefixes at its very first byte,
+// compared exactly:
+//   "[!][PCRE]" + re   hits when the regular expression does not match
+//   "[!]" + pattern    hits when the wildcard pattern does not match
+//   "[PCRE]" + re      hits when the regular expression matches
+//   anything else      hits when the whole line, as a wildcard, matches
+// Regular expressions are caseless, with the built-in "C" tables, and run on
+// the unchanged subject bytes.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevan {
+
+// 0 when pattern does not match text, otherwise the 1-based byte position in
+// text of the first non-empty piece. "*" is the only special character: a "*"
+// between pieces stands for at least one byte; leading, trailing and repeated
+// "*" add nothing; an empty pattern or one of "*" alone matches nothing. ASCII
+// letters are folded in every byte, trail bytes included; the "*" that cut the
+// pattern are found on character boundaries only.
+int MatchWildcard(std::string_view pattern, std::string_view text);
+
+// The first rule (in list order) that hits subject, exactly as stored, or the
+// empty text. A regular-expression rule that fails to compile or to match is
+// skipped silently.
+std::string MatchFilterRules(const std::vector<std::string>& rules, std::string_view subject);
+
+// The junk test: the disguised-word test first, then the rules.
+bool IsJunkSubject(const std::vector<std::string>& rules, std::string_view subject);
+
+// The rule lines of a rule file's bytes: CR LF, a lone LF and a lone CR end a
+// line, a NUL ends the text, nothing is trimmed.
+std::vector<std::string> ReadRuleLines(std::string_view fileBytes);
+
+// Compiled rule patterns are kept for the whole process, keyed by the pattern
+// text, failures included, so every subject sees what a fresh compile gives.
+// Disabling the cache compiles every regular-expression rule anew for every
+// subject (for comparisons); disabling also empties it.
+void SetRegexCacheEnabled(bool enabled);
+bool RegexCacheEnabled();
+void ClearRegexCache();
+
+}  // namespace brevan
