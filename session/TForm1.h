@@ -22,10 +22,12 @@ class QMenu;
 class QAction;
 class QGroupBox;
 class QSplitter;
+class QKeyEvent;
 
 namespace brevan {
 
 class TIdAntiFreeze;
+class AutoResetEvent;
 
 // Columns of ListView1: the number is the row's own caption (column 0), then
 // the five sub-items.
@@ -102,6 +104,8 @@ class TForm1 : public QWidget {
   void Button1Click();
   void Button2Click();
   void SaveAccounts();
+  // The port field's key filter: true when the typed character is discarded.
+  bool Edit3KeyPress(QKeyEvent* event);
   std::string IdConnectionInterceptOpenSSL1GetPassword() const { return "9057"; }
 
   // True while the session counts as connected (btnDisconnect enabled).
@@ -152,15 +156,58 @@ class TForm1 : public QWidget {
   void WireHandlers();
   void SetCommandButtonsEnabled(bool enabled);
 
+  void ShowSanitizedReply(const std::string& reply);
+  // Destroys the window now, or when its outermost running handler returns.
+  void RequestDestroy();
+
   friend class ExchangeGuard;
   friend class HandlerScope;
   int exchangeDepth_ = 0;
   int handlerDepth_ = 0;
   bool closing_ = false;
   bool destroyRequested_ = false;
+  // DisconnectDone: created by the close, signalled at the end of a disconnect.
+  std::shared_ptr<AutoResetEvent> disconnectDone_;
+};
+
+// Marks one command exchange on the window's connection while it lives.
+class ExchangeGuard {
+ public:
+  explicit ExchangeGuard(TForm1& window) : window_(window) { ++window_.exchangeDepth_; }
+  ~ExchangeGuard() { --window_.exchangeDepth_; }
+  ExchangeGuard(const ExchangeGuard&) = delete;
+  ExchangeGuard& operator=(const ExchangeGuard&) = delete;
+
+ private:
+  TForm1& window_;
+};
+
+// Counts one running handler of the window. A close that comes while handlers
+// run (nested inside a wait for the server) destroys the window only when the
+// outermost one has returned, so no handler ever runs on a deleted window.
+class HandlerScope {
+ public:
+  explicit HandlerScope(TForm1& window) : window_(window) { ++window_.handlerDepth_; }
+  ~HandlerScope();
+  HandlerScope(const HandlerScope&) = delete;
+  HandlerScope& operator=(const HandlerScope&) = delete;
+
+ private:
+  TForm1& window_;
 };
 
 // NotConnectedMessage, in the code page.
 const std::string& NotConnectedMessage();
+
+// A line the server sent, made fit for a message box: control bytes become
+// "?" and an overlong line is cut (never inside a double-byte character).
+std::string SanitizeServerLine(const std::string& line);
+
+// The texts of the status line and the addresses behind it and behind "HOME".
+const std::string& PromoMailServerText();
+const std::string& PromoFtpServerText();
+const std::string& PromoMailServerUrl();
+const std::string& PromoFtpServerUrl();
+const std::string& HomePageUrl();
 
 }  // namespace brevan
