@@ -1,14 +1,211 @@
 #include "app/TMainForm.h"
 
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPointer>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "app/TAboutBox.h"
+#include "app/dialogs.h"
+#include "session/TForm1.h"
 
 namespace brevan {
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// shortHint is shown on the tool bar, longHint in the frame's status line.
+QAction* MakeAction(QObject* owner, const char* name, const char* caption, const char* shortHint,
+                    const char* longHint) {
+  auto* action = new QAction(U(caption), owner);
+  action->setObjectName(name);
+  action->setToolTip(U(shortHint));
+  action->setStatusTip(U(longHint));
+  return action;
+}
+
+}  // namespace
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   setObjectName("MainForm");
-  setWindowTitle(QString::fromUtf8("Brevan主控台"));
+  setWindowTitle(U("Brevan主控台"));
   MdiArea = new QMdiArea(this);
+  MdiArea->setObjectName("MdiArea");
   setCentralWidget(MdiArea);
+
+  FileNew1 = MakeAction(this, "FileNew1", "新增(&N)", "New", "Create a new file");
+  FileNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+  FileExit1 = MakeAction(this, "FileExit1", "離開(&X)", "Exit", "Exit application");
+  WindowCascade1 = MakeAction(this, "WindowCascade1", "排列顯示(&C)", "Cascade", "Cascade");
+  WindowTileHorizontal1 =
+      MakeAction(this, "WindowTileHorizontal1", "水平顯示(&H)", "Tile Horizontally", "Tile Horizontally");
+  WindowTileVertical1 =
+      MakeAction(this, "WindowTileVertical1", "垂直顯示(&V)", "Tile Vertically", "Tile Vertically");
+  WindowMinimizeAll1 = MakeAction(this, "WindowMinimizeAll1", "全部視窗最小化(&M)", "Minimize All", "Minimize All");
+  HelpAbout1 = MakeAction(this, "HelpAbout1", "關於..(&A)", "", "");
+
+  auto run = [this](void (TMainForm::*method)()) {
+    return [this, method] { RunHandler(this, [this, method] { (this->*method)(); }); };
+  };
+  connect(FileNew1, &QAction::triggered, this, run(&TMainForm::FileNew1Execute));
+  connect(FileExit1, &QAction::triggered, this, run(&TMainForm::FileExit1Execute));
+  connect(WindowCascade1, &QAction::triggered, this, run(&TMainForm::WindowCascade1Execute));
+  connect(WindowTileHorizontal1, &QAction::triggered, this, run(&TMainForm::WindowTileHorizontal1Execute));
+  connect(WindowTileVertical1, &QAction::triggered, this, run(&TMainForm::WindowTileVertical1Execute));
+  connect(WindowMinimizeAll1, &QAction::triggered, this, run(&TMainForm::WindowMinimizeAll1Execute));
+  connect(HelpAbout1, &QAction::triggered, this, run(&TMainForm::HelpAbout1Execute));
+
+  File1 = menuBar()->addMenu(U("檔案(&F)"));
+  File1->setObjectName("File1");
+  File1->addAction(FileNew1);
+  File1->addSeparator();
+  File1->addAction(FileExit1);
+  Window1 = menuBar()->addMenu(U("視窗(&W)"));
+  Window1->setObjectName("Window1");
+  connect(Window1, &QMenu::aboutToShow, this, &TMainForm::UpdateWindowMenu);
+  UpdateWindowMenu();
+  Help1 = menuBar()->addMenu(U("說明(&H)"));
+  Help1->setObjectName("Help1");
+  Help1->addAction(HelpAbout1);
+
+  ToolBar1 = addToolBar("ToolBar1");
+  ToolBar1->setObjectName("ToolBar1");
+  ToolBar1->addAction(FileNew1);
+  ToolBar1->addSeparator();
+  ToolBar1->addAction(WindowCascade1);
+  ToolBar1->addAction(WindowTileHorizontal1);
+  ToolBar1->addAction(WindowTileVertical1);
+
+  statusBar();  // shows the long hints
+}
+
+QList<QMdiSubWindow*> TMainForm::LiveChildren() const {
+  QList<QMdiSubWindow*> live;
+  for (QMdiSubWindow* sub : MdiArea->subWindowList(QMdiArea::CreationOrder)) {
+    auto* form = qobject_cast<TForm1*>(sub->widget());
+    if (form && form->Closing()) continue;
+    if (!form && sub->isHidden()) continue;
+    live.append(sub);
+  }
+  return live;
+}
+
+QList<TForm1*> TMainForm::SessionWindows() const {
+  QList<TForm1*> forms;
+  for (QMdiSubWindow* sub : LiveChildren())
+    if (auto* form = qobject_cast<TForm1*>(sub->widget())) forms.append(form);
+  return forms;
+}
+
+void TMainForm::UpdateWindowMenu() {
+  Window1->clear();
+  Window1->addAction(WindowCascade1);
+  Window1->addAction(WindowTileHorizontal1);
+  Window1->addAction(WindowTileVertical1);
+  Window1->addAction(WindowMinimizeAll1);
+  windowListActions_.clear();
+  const QList<QMdiSubWindow*> children = LiveChildren();
+  if (children.isEmpty()) return;
+  Window1->addSeparator();
+  auto* group = new QActionGroup(Window1);
+  QMdiSubWindow* active = MdiArea->activeSubWindow();
+  int number = 1;
+  for (QMdiSubWindow* sub : children) {
+    QString text = number < 10 ? QString("&%1 %2").arg(number).arg(sub->windowTitle())
+                               : QString("%1 %2").arg(number).arg(sub->windowTitle());
+    QAction* action = Window1->addAction(text);
+    action->setCheckable(true);
+    action->setChecked(sub == active);
+    group->addAction(action);
+    QPointer<QMdiSubWindow> target(sub);
+    connect(action, &QAction::triggered, this, [this, target] {
+      if (target) MdiArea->setActiveSubWindow(target);
+    });
+    windowListActions_.append(action);
+    ++number;
+  }
+}
+
+TForm1* TMainForm::CreateSessionWindow(const QString& caption) {
+  auto* form = new TForm1;
+  form->setWindowTitle(caption);
+  // Not deleted on close: the session window decides when it can go (never
+  // while one of its handlers still runs), and destroys its frame with it.
+  auto* sub = new QMdiSubWindow;
+  sub->setWidget(form);
+  sub->setAttribute(Qt::WA_DeleteOnClose, false);
+  MdiArea->addSubWindow(sub);
+  sub->showMaximized();
+  return form;
+}
+
+void TMainForm::FileNew1Execute() {
+  const int n = static_cast<int>(LiveChildren().size()) + 1;
+  CreateSessionWindow(U("Brevan v3.2 (") + QString::number(n) + U(")(未連線)"));
+}
+
+void TMainForm::FileExit1Execute() { close(); }
+
+void TMainForm::HelpAbout1Execute() {
+  if (AboutBox) AboutBox->exec();
+}
+
+void TMainForm::WindowCascade1Execute() { MdiArea->cascadeSubWindows(); }
+
+namespace {
+// Lays the windows that are neither minimised nor hidden out in equal bands:
+// rows (one above the other) or columns (side by side).
+void TileInBands(QMdiArea* area, const QList<QMdiSubWindow*>& children, bool rows) {
+  QList<QMdiSubWindow*> tiled;
+  for (QMdiSubWindow* sub : children)
+    if (!sub->isMinimized() && !sub->isHidden()) tiled.append(sub);
+  if (tiled.isEmpty()) return;
+  const QRect space = area->viewport()->rect();
+  const int count = static_cast<int>(tiled.size());
+  for (int i = 0; i < count; ++i) {
+    QMdiSubWindow* sub = tiled[i];
+    if (sub->isMaximized()) sub->showNormal();
+    QRect band;
+    if (rows) {
+      int top = space.height() * i / count;
+      int bottom = space.height() * (i + 1) / count;
+      band = QRect(0, top, space.width(), bottom - top);
+    } else {
+      int left = space.width() * i / count;
+      int right = space.width() * (i + 1) / count;
+      band = QRect(left, 0, right - left, space.height());
+    }
+    sub->setGeometry(band);
+  }
+}
+}  // namespace
+
+void TMainForm::WindowTileHorizontal1Execute() { TileInBands(MdiArea, LiveChildren(), true); }
+
+void TMainForm::WindowTileVertical1Execute() { TileInBands(MdiArea, LiveChildren(), false); }
+
+void TMainForm::WindowMinimizeAll1Execute() {
+  const QList<QMdiSubWindow*> children = LiveChildren();
+  for (auto it = children.rbegin(); it != children.rend(); ++it) (*it)->showMinimized();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // Each session window closes in its own way (a connected one disconnects
+  // first); a window that refuses keeps the frame open.
+  QList<QPointer<QMdiSubWindow>> children;
+  for (QMdiSubWindow* sub : LiveChildren()) children.append(sub);
+  for (const QPointer<QMdiSubWindow>& sub : children) {
+    if (sub && !sub->close()) {
+      event->ignore();
+      return;
+    }
+  }
+  event->accept();
 }
 
 }  // namespace brevan

@@ -1,11 +1,33 @@
 #include <QApplication>
 
+#include "app/TAboutBox.h"
 #include "app/TMainForm.h"
+#include "decode/TForm2.h"
+#include "filter/TForm3.h"
+#include "session/TForm1.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  QApplication::setApplicationName("Brevan");
   QApplication::setApplicationDisplayName(QString::fromUtf8("Mail - Brevan"));
-  brevan::TMainForm frame;
-  frame.showMaximized();
-  return app.exec();
+
+  // The windows of the program's whole run, in this order.
+  auto* mainForm = new brevan::TMainForm;
+  auto* aboutBox = new brevan::TAboutBox(mainForm);
+  mainForm->AboutBox = aboutBox;
+  mainForm->showMaximized();
+  mainForm->CreateSessionWindow(QString::fromUtf8("Brevan v3.3 (未連線)"));
+  brevan::Form2 = new brevan::TForm2;
+  brevan::Form3 = new brevan::TForm3;
+  // The program ends with the frame, whatever else is still open.
+  brevan::Form2->setAttribute(Qt::WA_QuitOnClose, false);
+  brevan::Form3->setAttribute(Qt::WA_QuitOnClose, false);
+
+  const int result = app.exec();
+  delete brevan::Form3;
+  brevan::Form3 = nullptr;
+  delete brevan::Form2;
+  brevan::Form2 = nullptr;
+  delete mainForm;
+  return result;
 }
