@@ -2,29 +2,182 @@
 // deletion marks and their colours, preview, download and viewing, the decode
 // commands of the text pane, and rule editing from the list's menu.
 #include <QBrush>
+#include <QByteArray>
 #include <QColor>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStringList>
+#include <QTextCursor>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
 
+#include <algorithm>
+#include <charconv>
+#include <stdexcept>
+#include <vector>
+
+#include "app/dialogs.h"
 #include "app/qt_text.h"
+#include "common/file_io.h"
+#include "common/text_lines.h"
+#include "common/tick.h"
+#include "common/trim.h"
+#include "decode/TForm2.h"
+#include "decode/codecs.h"
+#include "filter/TForm3.h"
 #include "session/TForm1.h"
+#include "session/message_file.h"
+#include "session/pop3_exchanges.h"
+#include "session/program_values.h"
 
 namespace brevan {
 
 namespace {
 
-const QColor kListBackground(0, 0, 255);
 const QColor kMarkedBackground(255, 0, 0);
+
+// A row keeps its texts as the code-page bytes they came from, so reading a
+// column back gives exactly what was stored even where the display could not
+// show a byte sequence.
+constexpr int kBytesRole = Qt::UserRole + 1;
+
+void ProcessEvents() { QCoreApplication::processEvents(); }
+
+bool IsPositiveReply(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
+
+// Server text on its way to a message box: control bytes become "?".
+std::string ServerTextForDisplay(std::string text) {
+  for (char& ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7f) ch = '?';
+  }
+  return text;
+}
+
+// A whole decimal integer, as the row's number and size columns hold it.
+int ParseInteger(const std::string& text) {
+  int value = 0;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;
+  const auto [end, error] = std::from_chars(first, last, value);
+  if (text.empty() || first == last || error != std::errc() || end != last) {
+    throw std::runtime_error("'" + ServerTextForDisplay(text) + "' is not a valid integer value");
+  }
+  return value;
+}
+
+// The eight command buttons are off while a command talks to the server, so
+// the user can start no second exchange on the connection meanwhile.
+class CommandButtonsOff {
+ public:
+  // restoreAll: enable all eight at the end (the listing); otherwise each
+  // button gets back the state it had.
+  CommandButtonsOff(TForm1& window, bool restoreAll) : window_(window), restoreAll_(restoreAll) {
+    for (QPushButton* button : Buttons()) {
+      wasEnabled_.push_back(button && button->isEnabled());
+      if (button) button->setEnabled(false);
+    }
+  }
+  ~CommandButtonsOff() {
+    const std::vector<QPushButton*> buttons = Buttons();
+    for (size_t i = 0; i < buttons.size(); ++i) {
+      if (buttons[i]) buttons[i]->setEnabled(restoreAll_ || wasEnabled_[i]);
+    }
+  }
+  void KeepEnabled(QPushButton* button) {
+    const std::vector<QPushButton*> buttons = Buttons();
+    for (size_t i = 0; i < buttons.size(); ++i) {
+      if (buttons[i] == button) wasEnabled_[i] = true;
+    }
+  }
+  CommandButtonsOff(const CommandButtonsOff&) = delete;
+  CommandButtonsOff& operator=(const CommandButtonsOff&) = delete;
+
+ private:
+  std::vector<QPushButton*> Buttons() const {
+    return {window_.btnFirst100,   window_.btnDownload,  window_.btnRead,           window_.btnMarkDelete,
+            window_.btnDeleteAll,  window_.btnCancelAll, window_.btnRetrieveHeader, window_.BitBtn1};
+  }
+  TForm1& window_;
+  bool restoreAll_;
+  std::vector<bool> wasEnabled_;
+};
+
+QString LinesForDisplay(const std::vector<std::string>& lines) {
+  QStringList shown;
+  for (const std::string& line : lines) shown << ToQt(line);
+  return shown.join(QLatin1Char('\n'));
+}
+
+// The selection of a text pane in the code page. Qt hands paragraph breaks
+// over as U+2029; the decoders want the CR LF the pane's text came with.
+std::string SelectionBytes(QPlainTextEdit* pane) {
+  QString text = pane->textCursor().selectedText();
+  text.replace(QChar(0x2029), QStringLiteral("\r\n"));
+  text.replace(QChar(0x2028), QStringLiteral("\r\n"));
+  return FromQt(text);
+}
+
+void ShowDecoded(std::string (*decode)(std::string_view), QPlainTextEdit* pane) {
+  if (!Form2) return;
+  Form2->show();
+  Form2->raise();
+  Form2->Memo1->clear();
+  try {
+    Form2->SetDecodedText(decode(SelectionBytes(pane)));
+  } catch (...) {
+    // A selection that cannot be decoded leaves the viewer empty.
+  }
+}
+
+// A subject taken as a rule must stay one line of the rule file: a line break
+// or NUL decoded from an encoded word becomes "*", so the rule still hits the
+// subject it came from and a reload reads back the same single rule.
+std::string OneRuleLine(std::string rule) {
+  for (char& ch : rule) {
+    if (ch == '\r' || ch == '\n' || ch == '\0') ch = '*';
+  }
+  return rule;
+}
+
+std::string RuleFilePath() { return Program().AppPath + "subjectfilter.cfg"; }
+
+// Appends a message row: its number, five empty columns, no mark.
+int AppendMessageRow(TForm1& window, int number) {
+  auto* item = new QTreeWidgetItem(window.ListView1);
+  item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
+  item->setCheckState(ColNumber, Qt::Unchecked);
+  const int row = window.ListView1->indexOfTopLevelItem(item);
+  window.SetRowText(row, ColNumber, std::to_string(number));
+  for (int column = ColSender; column <= ColDownloadedFile; ++column) window.SetRowText(row, column, std::string());
+  window.ListView1CustomDrawItem(item);
+  return row;
+}
 
 }  // namespace
 
+// ---- rows ----
+
 std::string TForm1::RowText(int row, int column) const {
   QTreeWidgetItem* item = ListView1->topLevelItem(row);
-  return item ? FromQt(item->text(column)) : std::string();
+  if (!item) return std::string();
+  const QVariant bytes = item->data(column, kBytesRole);
+  if (bytes.isValid()) {
+    const QByteArray raw = bytes.toByteArray();
+    return std::string(raw.constData(), static_cast<size_t>(raw.size()));
+  }
+  return FromQt(item->text(column));
 }
 
 void TForm1::SetRowText(int row, int column, const std::string& text) {
-  if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) item->setText(column, ToQt(text));
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  if (!item) return;
+  item->setText(column, ToQt(text));
+  item->setData(column, kBytesRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 bool TForm1::RowTicked(int row) const {
@@ -33,10 +186,10 @@ bool TForm1::RowTicked(int row) const {
 }
 
 void TForm1::SetRowTicked(int row, bool ticked) {
-  if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) {
-    item->setCheckState(ColNumber, ticked ? Qt::Checked : Qt::Unchecked);
-    ListView1CustomDrawItem(item);
-  }
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  if (!item) return;
+  item->setCheckState(ColNumber, ticked ? Qt::Checked : Qt::Unchecked);
+  ListView1CustomDrawItem(item);
 }
 
 int TForm1::SelectedRow() const {
@@ -45,10 +198,23 @@ int TForm1::SelectedRow() const {
   return ListView1->indexOfTopLevelItem(selected.first());
 }
 
+// ---- marks and their colours ----
+
 void TForm1::ListView1CustomDrawItem(QTreeWidgetItem* item) {
   if (!item) return;
-  const QBrush brush(item->checkState(ColNumber) == Qt::Checked ? kMarkedBackground : kListBackground);
-  for (int column = 0; column < ListView1->columnCount(); ++column) item->setBackground(column, brush);
+  const bool ticked = item->checkState(ColNumber) == Qt::Checked;
+  for (int column = 0; column < ListView1->columnCount(); ++column) {
+    // Setting an equal value emits nothing, so repainting from itemChanged
+    // settles after one round.
+    if (ticked) {
+      if (item->background(column).color() != kMarkedBackground ||
+          item->background(column).style() != Qt::SolidPattern) {
+        item->setBackground(column, QBrush(kMarkedBackground));
+      }
+    } else if (item->data(column, Qt::BackgroundRole).isValid()) {
+      item->setData(column, Qt::BackgroundRole, QVariant());  // the list's own blue
+    }
+  }
 }
 
 void TForm1::btnMarkDeleteClick() {
@@ -64,15 +230,236 @@ void TForm1::btnCancelAllClick() {
   for (int row = 0; row < ListView1->topLevelItemCount(); ++row) SetRowTicked(row, false);
 }
 
-void TForm1::btnRetrieveHeaderClick() {}
-void TForm1::btnFirst100Click() {}
-void TForm1::btnDownloadClick() {}
-void TForm1::btnReadClick() {}
-void TForm1::BitBtn1Click() {}
-void TForm1::Base641Click() {}
-void TForm1::Quoteprintable1Click() {}
-void TForm1::ReapplyFilter() {}
-void TForm1::N1Click() {}
-void TForm1::subjectfiltercfgE1Click() {}
+// ---- the header listing ----
+
+void TForm1::btnRetrieveHeaderClick() {
+  if (!CheckConnected()) return;
+  if (ExchangeBusy()) return;
+  ExchangeGuard exchange(*this);
+  CommandButtonsOff buttons(*this, true);
+
+  ListView1->clear();
+  std::vector<std::string> listLines;
+  IdTCPClient1.SendCommand("list");
+  IdTCPClient1.CaptureLines(listLines, ".", false);
+  if (Closing()) return;
+
+  setWindowTitle(ToQt(Cp("Brevan v3.3 (連線中)(") + std::to_string(listLines.size()) + Cp(" 封信) - ") +
+                      FromQt(ComboBox1->currentText())));
+
+  std::vector<std::string> headerBlock;
+  for (size_t k = 1; k <= listLines.size(); ++k) {
+    ProcessEvents();
+    if (Closing()) return;
+    const int row = AppendMessageRow(*this, static_cast<int>(k));
+    SetRowText(row, ColSize, ListLineSize(listLines[k - 1]));
+
+    Program().LastActivityTick = TickCount();
+    IdTCPClient1.SendCommand("top " + std::to_string(k) + " 0");
+    if (Closing()) return;
+    headerBlock.clear();
+    if (!IsPositiveReply(IdTCPClient1.LastReply())) continue;
+    IdTCPClient1.CaptureLines(headerBlock, ".", false);
+    if (Closing()) return;
+
+    ListedHeaders headers;
+    for (const std::string& line : headerBlock) {
+      ProcessEvents();
+      if (Closing()) return;
+      switch (TakeHeaderLine(line, Program().FilterRuleList, headers)) {
+        case HeaderField::From:
+          SetRowText(row, ColSender, headers.Sender);
+          break;
+        case HeaderField::Subject:
+          SetRowText(row, ColSubject, headers.Subject);
+          // Only ever ticks: a mark the user set meanwhile stays.
+          if (headers.Junk) SetRowTicked(row, true);
+          break;
+        case HeaderField::Date:
+          SetRowText(row, ColDate, headers.Date);
+          break;
+        case HeaderField::None:
+          break;
+      }
+    }
+  }
+}
+
+// ---- preview and download ----
+
+void TForm1::btnFirst100Click() {
+  const int row = SelectedRow();
+  if (row < 0) return;
+  if (!CheckConnected()) return;
+  if (ExchangeBusy()) return;
+  ExchangeGuard exchange(*this);
+  CommandButtonsOff buttons(*this, false);
+
+  Memo1->clear();
+  Program().LastActivityTick = TickCount();
+  IdTCPClient1.SendCommand("top " + RowText(row, ColNumber) + " 100");
+  if (Closing()) return;
+  const std::string reply = IdTCPClient1.LastReply();
+  if (!IsPositiveReply(reply)) {
+    Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
+    return;
+  }
+
+  ConnectionReplySource source(IdTCPClient1);
+  RawReplyEvents events;
+  events.ProcessEvents = ProcessEvents;
+  events.Stop = [this] { return Closing(); };
+  std::string received;
+  if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
+
+  // Exactly as the server sent it: no decoding, doubled leading dots kept.
+  Memo1->setPlainText(LinesForDisplay(SplitTextLines(received)));
+}
+
+void TForm1::btnDownloadClick() {
+  const int selected = SelectedRow();
+  if (selected < 0) return;
+  if (!CheckConnected()) return;
+  if (ExchangeBusy()) return;
+  ExchangeGuard exchange(*this);
+  CommandButtonsOff buttons(*this, false);
+
+  const std::string subject = TrimBlank(RowText(selected, ColSubject));
+  const std::string numberText = RowText(selected, ColNumber);
+  const int number = ParseInteger(numberText);
+  Memo1->clear();
+  ProgressBar1->setMinimum(0);
+  const int maximum = ParseInteger(RowText(selected, ColSize));
+  ProgressBar1->setMaximum(maximum);
+
+  Program().LastActivityTick = TickCount();
+  IdTCPClient1.SendCommand("retr " + numberText);
+  if (Closing()) return;
+  const std::string reply = IdTCPClient1.LastReply();
+  if (!IsPositiveReply(reply)) {
+    Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
+    return;
+  }
+
+  ConnectionReplySource source(IdTCPClient1);
+  RawReplyEvents events;
+  events.ProcessEvents = ProcessEvents;
+  events.Activity = [] { Program().LastActivityTick = TickCount(); };
+  events.Received = [this](size_t length) {
+    // The bar keeps its position within Min..Max: more bytes than the size
+    // column promised stop at Max.
+    const auto position = static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX)));
+    ProgressBar1->setValue(static_cast<int>(
+        std::clamp<long long>(position, ProgressBar1->minimum(), ProgressBar1->maximum())));
+  };
+  events.Stop = [this] { return Closing(); };
+  std::string received;
+  if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
+  ProgressBar1->setValue(ProgressBar1->maximum());
+
+  const std::string folder = DownloadFolder(Program().AppPath, Program().SessionLabel);
+  if (!DirectoryExists(folder)) ForceDirectories(folder);
+
+  const std::string name = MessageFileBaseName(subject, numberText);
+  const int row = number - 1;
+  SetRowText(row, ColDownloadedFile, name);
+  btnRead->setEnabled(true);
+  buttons.KeepEnabled(btnRead);
+
+  // The message as it travelled, without the terminating line.
+  received += "\r\n";
+  if (!WriteFileAtomic(MessageFilePath(folder, name), received)) {
+    SetRowText(row, ColDownloadedFile, numberText);
+    const std::string fallback = MessageFilePath(folder, numberText);
+    if (!WriteFileAtomic(fallback, received)) throw std::runtime_error("Cannot create file " + fallback);
+  }
+  Dialogs().ShowMessage(this, Cp("下載完成, 可以看信了 ^_^"));
+}
+
+// ---- viewing a downloaded message ----
+
+void TForm1::btnReadClick() {
+  const int row = SelectedRow();
+  if (row < 0) return;
+  const std::string& appPath = Program().AppPath;
+  const std::string folder = DownloadFolder(appPath, Program().SessionLabel);
+
+  const std::string byName =
+      MessageFilePath(folder, MessageFileBaseName(RowText(row, ColSubject), RowText(row, ColNumber)));
+  if (FileExists(byName)) {
+    Desktop().OpenDocument(byName, appPath);
+    return;
+  }
+  const std::string downloaded = RowText(row, ColDownloadedFile);
+  if (!downloaded.empty()) {
+    const std::string byColumn = MessageFilePath(folder, downloaded);
+    if (FileExists(byColumn)) {
+      Desktop().OpenDocument(byColumn, appPath);
+      return;
+    }
+  }
+  if (Dialogs().ConfirmYesNo(this, Cp("你還沒下載此封信過, 要現在下載嗎?"))) btnDownloadClick();
+}
+
+void TForm1::BitBtn1Click() {
+  const int row = SelectedRow();
+  if (row < 0) return;
+  const std::string& appPath = Program().AppPath;
+  const std::string folder = DownloadFolder(appPath, Program().SessionLabel);
+  const std::string path = MessageFilePath(
+      folder, MessageFileBaseName(TrimBlank(RowText(row, ColSubject)), RowText(row, ColNumber)));
+  if (FileExists(path)) {
+    Desktop().LaunchTextEditor(path, appPath);
+    return;
+  }
+  if (Dialogs().ConfirmYesNo(this, Cp("你還沒下載此封信過, 要現在下載嗎?"))) btnDownloadClick();
+}
+
+// ---- decoding a selection of the text pane ----
+
+void TForm1::Base641Click() { ShowDecoded(&DecodeBase64Text, Memo1); }
+
+void TForm1::Quoteprintable1Click() { ShowDecoded(&DecodeQuotedPrintableText, Memo1); }
+
+// ---- the filter ----
+
+void TForm1::ReapplyFilter() {
+  const std::vector<std::string>& rules = Program().FilterRuleList;
+  for (int row = 0; row < ListView1->topLevelItemCount(); ++row) {
+    SetRowTicked(row, false);
+    if (IsJunk(rules, RowText(row, ColSubject))) SetRowTicked(row, true);
+  }
+}
+
+void TForm1::N1Click() {
+  // Adding a rule never reports a failure: what was done before it stays done.
+  try {
+    const int row = SelectedRow();
+    if (row < 0) return;
+    const std::string subject = RowText(row, ColSubject);
+    if (subject.empty()) return;
+
+    bool accepted = false;
+    std::string rule = Dialogs().InputBox(this, "Subject", "String", subject, &accepted);
+    if (!accepted) rule = subject;  // Cancel adds the subject as it was
+    if (IsBlank(rule)) return;
+    rule = OneRuleLine(std::move(rule));
+
+    std::vector<std::string>& rules = Program().FilterRuleList;
+    if (std::find(rules.begin(), rules.end(), rule) != rules.end()) return;
+    rules.push_back(rule);
+    if (!WriteFileAtomic(RuleFilePath(), JoinLinesCrLf(rules))) return;
+    ReapplyFilter();
+    Dialogs().ShowMessage(this, Cp("重新套用過濾器於信件列表完成"));
+  } catch (...) {
+  }
+}
+
+void TForm1::subjectfiltercfgE1Click() {
+  if (Form3) Form3->exec();
+  if (Closing()) return;
+  // Also after a close without saving: every mark is recomputed.
+  ReapplyFilter();
+}
 
 }  // namespace brevan

@@ -1,0 +1,37 @@
+#pragma once
+// Where a downloaded message is stored: the download folder is the program
+// folder plus the session label, the file is named after the subject. The
+// subject and the label come from the server and the user, so both are made
+// safe as a single path component here.
+#include <string>
+#include <string_view>
+
+namespace brevan {
+
+// The file name (without ".eml") made from a subject. Each of
+// \ / : * ? " < > | = + & ^ % $ # @ becomes "_", judged in the code page (a
+// trail byte of a double-byte character is never replaced); leading and
+// trailing bytes up to 0x20 are removed, and an empty result is
+// "(no_subject)". Control bytes left inside become "_" as well, and a leading
+// "." becomes "_", so the name is never hidden, never "." or "..".
+std::string MessageFileName(std::string_view subject);
+
+// True when name + ".eml", converted to UTF-8 for the file system, fits in
+// one path component (NAME_MAX, 255 bytes).
+bool FitsFileSystemName(std::string_view name);
+
+// MessageFileName of the subject, or the row's number when that name does not
+// fit the file system.
+std::string MessageFileBaseName(std::string_view subject, const std::string& number);
+
+// The session label as a folder name: "/" and control bytes become "_", and a
+// leading "." becomes "_", so the label can never leave the program folder.
+std::string DownloadFolderName(std::string_view sessionLabel);
+
+// appPath (ending in "/") + the folder name of the label.
+std::string DownloadFolder(const std::string& appPath, std::string_view sessionLabel);
+
+// folder + "/" + name + ".eml".
+std::string MessageFilePath(const std::string& folder, const std::string& name);
+
+}  // namespace brevan

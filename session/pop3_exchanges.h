@@ -1,0 +1,109 @@
+#pragma once
+// The Qt-free parts of a session's message exchanges: the LIST-line size, the
+// header lines the listing looks at, and the raw reply read that collects a
+// multi-line TOP or RETR reply in chunks. Everything the server sends here is
+// untrusted text.
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevan {
+
+class TIdTCPConnection;
+
+// ---- the listing ----
+
+// The size of a LIST line: its second space-separated token (the server's own
+// message number comes first and is dropped). Empty when the line holds no space.
+std::string ListLineSize(const std::string& line);
+
+enum class HeaderField { None, From, Subject, Date };
+
+// Recognises a From, Subject or Date line of a header block. The name is
+// compared ASCII-case-insensitively at the very start of the line, colon
+// included; the value starts one character after the colon, whatever that
+// character is. Continuation lines of a folded header never match.
+HeaderField RecognizeHeaderLine(std::string_view line, std::string* value);
+
+// What the listing keeps of one message's header block.
+struct ListedHeaders {
+  std::string Sender;   // decoded
+  std::string Subject;  // decoded and cleaned up
+  std::string Date;     // as sent
+  bool Junk = false;    // any Subject line of the block was judged junk
+};
+
+// The junk test of a subject: the disguised-word test, then the rule list.
+bool IsJunk(const std::vector<std::string>& rules, std::string_view subject);
+
+// Takes one header line into headers: a later occurrence of a header replaces
+// the earlier one, and Junk is only ever set, never cleared. Returns the field
+// the line was.
+HeaderField TakeHeaderLine(std::string_view line, const std::vector<std::string>& rules,
+                           ListedHeaders& headers);
+
+// ---- the raw reply read ----
+
+// The bytes the raw reply read works on. The connection is one; tests feed
+// their own.
+class RawReplySource {
+ public:
+  virtual ~RawReplySource() = default;
+  virtual int WaitForData(int timeoutMs) = 0;
+  virtual int BufferedByteCount() = 0;
+  virtual std::string TakeBytes(int n) = 0;
+  virtual bool IsOpen() = 0;
+  virtual void Close() = 0;
+};
+
+class ConnectionReplySource : public RawReplySource {
+ public:
+  explicit ConnectionReplySource(TIdTCPConnection& connection) : connection_(connection) {}
+  int WaitForData(int timeoutMs) override;
+  int BufferedByteCount() override;
+  std::string TakeBytes(int n) override;
+  bool IsOpen() override;
+  void Close() override;
+
+ private:
+  TIdTCPConnection& connection_;
+};
+
+// What the read reports while it runs; every member may be empty.
+struct RawReplyEvents {
+  std::function<void()> ProcessEvents;        // let the window handle pending events
+  std::function<void()> Activity;             // before each wait (the download sets the activity tick)
+  std::function<void(size_t)> Received;       // the received length after bytes were taken
+  std::function<bool()> Stop;                 // true when the window began to close
+};
+
+enum class RawReplyEnd {
+  Complete,  // the terminating line arrived; received holds the reply without it
+  Closed,    // the connection closed before the reply ended
+  Stopped,   // Stop answered true
+};
+
+constexpr int kRawReplyChunk = 80000;
+constexpr int kRawReplyWait = 1000;       // ms, after a short chunk
+constexpr int kRawReplyBusyWait = 500;    // ms, after a full chunk
+constexpr int kRawReplyMaxFailures = 15;  // failed waits in a row tolerated before closing
+
+// True when the received text ends the reply: its last ten bytes hold CR LF
+// "." CR LF, or the whole text is the terminating line alone (an empty reply
+// body, where no line break precedes the ".").
+bool RawReplyEnded(std::string_view received);
+
+// Removes every CR LF "." CR LF (the terminating line with the line break
+// before it), and a terminating line that stands alone at the start.
+void RemoveReplyTerminator(std::string& received);
+
+// Reads a multi-line reply whose status line SendCommand has already consumed.
+// Buffered bytes are taken in chunks of at most kRawReplyChunk, and the end is
+// tested before every wait, so a reply that has already arrived costs no wait.
+// A failing wait is counted; after more than kRawReplyMaxFailures in a row the
+// connection is closed. On Complete the terminating line has been removed.
+RawReplyEnd ReadRawReply(RawReplySource& source, std::string& received, const RawReplyEvents& events);
+
+}  // namespace brevan
