@@ -1,0 +1,300 @@
+// The message exchanges without a window: LIST sizes, header recognition, the
+// raw reply read fed in every possible split, and its failure counting.
+#include "session/pop3_exchanges.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace brevan {
+namespace {
+
+using namespace std::string_literals;
+
+// ---- LIST sizes ----
+
+struct SizeRow {
+  const char* name;
+  std::string line;
+  std::string size;
+};
+void PrintTo(const SizeRow& r, std::ostream* os) { *os << r.name; }
+
+class ListSizeTest : public ::testing::TestWithParam<SizeRow> {};
+
+TEST_P(ListSizeTest, SecondToken) { EXPECT_EQ(ListLineSize(GetParam().line), GetParam().size); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ListSizeTest,
+    ::testing::Values(SizeRow{"number_and_size", "1 2048", "2048"},
+                      SizeRow{"number_only", "7", ""},
+                      SizeRow{"third_token", "1 2048 extra text", "2048"},
+                      SizeRow{"server_numbers_from_ten", "10 512", "512"},
+                      SizeRow{"trailing_space", "3 99 ", "99"},
+                      SizeRow{"double_space_gives_empty_token", "3  99", ""},
+                      SizeRow{"empty_line", "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- header lines ----
+
+struct HeaderRow {
+  const char* name;
+  std::string line;
+  HeaderField field;
+  std::string value;
+};
+void PrintTo(const HeaderRow& r, std::ostream* os) { *os << r.name; }
+
+class HeaderLineTest : public ::testing::TestWithParam<HeaderRow> {};
+
+TEST_P(HeaderLineTest, FieldAndValue) {
+  std::string value = "untouched";
+  EXPECT_EQ(RecognizeHeaderLine(GetParam().line, &value), GetParam().field);
+  if (GetParam().field != HeaderField::None) EXPECT_EQ(value, GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HeaderLineTest,
+    ::testing::Values(
+        HeaderRow{"from", "From: Ann <a@x>", HeaderField::From, "Ann <a@x>"},
+        HeaderRow{"from_capitals", "FROM: Ann", HeaderField::From, "Ann"},
+        HeaderRow{"from_no_space_loses_first", "From:abc", HeaderField::From, "bc"},
+        HeaderRow{"from_one_char_no_space", "From:a", HeaderField::From, ""},
+        HeaderRow{"subject_mixed_case", "sUbJeCt: hi there", HeaderField::Subject, "hi there"},
+        HeaderRow{"subject_tab_skipped", "Subject:\tTabbed", HeaderField::Subject, "Tabbed"},
+        HeaderRow{"date_empty", "Date:", HeaderField::Date, ""},
+        HeaderRow{"date_kept", "Date: Tue, 8 Dec 2026 03:00:00 +0000", HeaderField::Date,
+                  "Tue, 8 Dec 2026 03:00:00 +0000"},
+        HeaderRow{"resent_from_not_seen", "Resent-From: x", HeaderField::None, ""},
+        HeaderRow{"x_subject_not_seen", "X-Subject: x", HeaderField::None, ""},
+        HeaderRow{"folded_continuation", " continued subject", HeaderField::None, ""},
+        HeaderRow{"space_before_colon", "From : x", HeaderField::None, ""},
+        HeaderRow{"short_line", "Fro", HeaderField::None, ""},
+        HeaderRow{"non_ascii_not_folded", "\xC6rom: x", HeaderField::None, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TakeHeaderLine, LastOccurrenceWinsAndJunkStaysSet) {
+  const std::vector<std::string> rules = {"lottery"};
+  ListedHeaders headers;
+  EXPECT_EQ(TakeHeaderLine("Subject: win the LOTTERY", rules, headers), HeaderField::Subject);
+  EXPECT_TRUE(headers.Junk);
+  EXPECT_EQ(TakeHeaderLine("Subject: harmless", rules, headers), HeaderField::Subject);
+  EXPECT_EQ(headers.Subject, "harmless");
+  EXPECT_TRUE(headers.Junk) << "a later clean subject must not clear the mark";
+  EXPECT_EQ(TakeHeaderLine("From: one", rules, headers), HeaderField::From);
+  EXPECT_EQ(TakeHeaderLine("from: two", rules, headers), HeaderField::From);
+  EXPECT_EQ(headers.Sender, "two");
+  EXPECT_EQ(TakeHeaderLine("\tlottery folded", rules, headers), HeaderField::None);
+  EXPECT_EQ(headers.Subject, "harmless");
+}
+
+TEST(TakeHeaderLine, SubjectDecodedBeforeJudging) {
+  // "lottery" only appears once the encoded word is decoded.
+  const std::vector<std::string> rules = {"lottery"};
+  ListedHeaders headers;
+  TakeHeaderLine("Subject: =?utf-8?q?big_lottery?=", rules, headers);
+  EXPECT_EQ(headers.Subject, "big lottery");
+  EXPECT_TRUE(headers.Junk);
+  ListedHeaders dated;
+  TakeHeaderLine("Date: =?utf-8?q?x?=", rules, dated);
+  EXPECT_EQ(dated.Date, "=?utf-8?q?x?=") << "the date is kept as sent";
+}
+
+// ---- the end of a raw reply ----
+
+struct EndRow {
+  const char* name;
+  std::string received;
+  bool ended;
+};
+void PrintTo(const EndRow& r, std::ostream* os) { *os << r.name; }
+
+class ReplyEndTest : public ::testing::TestWithParam<EndRow> {};
+
+TEST_P(ReplyEndTest, Detects) { EXPECT_EQ(RawReplyEnded(GetParam().received), GetParam().ended); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReplyEndTest,
+    ::testing::Values(EndRow{"empty", "", false},
+                      EndRow{"terminator_at_end", "a: b\r\n\r\nbody\r\n.\r\n", true},
+                      EndRow{"lone_terminator", ".\r\n", true},
+                      EndRow{"stuffed_dot_line", "x\r\n..\r\n", false},
+                      EndRow{"half_terminator", "x\r\n.\r", false},
+                      EndRow{"lf_only_terminator", "x\n.\n", false},
+                      EndRow{"terminator_then_four_bytes", "xx\r\n.\r\nabcd", true},
+                      EndRow{"terminator_too_far_back", "xx\r\n.\r\nabcdef", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the raw reply read ----
+
+// Delivers the given pieces one per wait, as separate receives would.
+class ScriptedSource : public RawReplySource {
+ public:
+  explicit ScriptedSource(std::vector<std::string> pieces) : pieces_(pieces.begin(), pieces.end()) {}
+
+  int WaitForData(int timeoutMs) override {
+    waits.push_back(timeoutMs);
+    if (failuresLeft > 0) {
+      --failuresLeft;
+      throw std::runtime_error("Socket Error # 104");
+    }
+    if (pieces_.empty()) {
+      if (closeWhenDrained) open_ = false;
+      return 0;
+    }
+    buffer_ += pieces_.front();
+    const int n = static_cast<int>(pieces_.front().size());
+    pieces_.pop_front();
+    return n;
+  }
+  int BufferedByteCount() override { return static_cast<int>(buffer_.size()); }
+  std::string TakeBytes(int n) override {
+    if (n > static_cast<int>(buffer_.size())) throw std::runtime_error("Not enough data in buffer.");
+    takes.push_back(n);
+    std::string out = buffer_.substr(0, static_cast<size_t>(n));
+    buffer_.erase(0, static_cast<size_t>(n));
+    return out;
+  }
+  bool IsOpen() override { return open_; }
+  void Close() override {
+    ++closes;
+    open_ = false;
+  }
+
+  void Preload(const std::string& bytes) { buffer_ += bytes; }
+  bool Drained() const { return pieces_.empty(); }
+
+  std::vector<int> waits;
+  std::vector<int> takes;
+  int closes = 0;
+  int failuresLeft = 0;
+  bool closeWhenDrained = false;
+
+ private:
+  std::deque<std::string> pieces_;
+  std::string buffer_;
+  bool open_ = true;
+};
+
+const std::string kBody = "Subject: dots\r\n\r\n..leading dot\r\nline two\r\n.\r\n";
+const std::string kMessage = "Subject: dots\r\n\r\n..leading dot\r\nline two";
+
+// The reply split once at every position: two receives, the terminator cut
+// anywhere, and never a wait once the last piece has arrived.
+TEST(ReadRawReply, SplitAtEveryLength) {
+  for (size_t cut = 1; cut < kBody.size(); ++cut) {
+    ScriptedSource source({kBody.substr(0, cut), kBody.substr(cut)});
+    std::string received;
+    ASSERT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete) << "cut " << cut;
+    EXPECT_EQ(received, kMessage) << "cut " << cut;
+    EXPECT_EQ(source.waits.size(), 2u) << "a wait after the end has arrived, cut " << cut;
+  }
+}
+
+TEST(ReadRawReply, OneBytePerReceive) {
+  std::vector<std::string> pieces;
+  for (char c : kBody) pieces.emplace_back(1, c);
+  ScriptedSource source(pieces);
+  std::string received;
+  ASSERT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete);
+  EXPECT_EQ(received, kMessage);
+  EXPECT_EQ(source.waits.size(), kBody.size());
+}
+
+TEST(ReadRawReply, AlreadyBufferedNeedsNoWait) {
+  ScriptedSource source({});
+  source.Preload(kBody);
+  std::string received;
+  ASSERT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete);
+  EXPECT_EQ(received, kMessage);
+  EXPECT_TRUE(source.waits.empty());
+}
+
+TEST(ReadRawReply, EmptyBodyEndsAtTheLoneTerminator) {
+  ScriptedSource source({".\r\n"});
+  std::string received = "stale";
+  ASSERT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete);
+  EXPECT_EQ(received, "");
+}
+
+TEST(ReadRawReply, LargeReplyTakenInChunks) {
+  std::string big;
+  while (big.size() < 200000) big += "0123456789 abcdefghijklmnopqrstuvwxyz\r\n";
+  const std::string reply = big + ".\r\n";
+  ScriptedSource source({reply.substr(0, 80000), reply.substr(80000, 100000), reply.substr(180000)});
+  std::vector<size_t> lengths;
+  RawReplyEvents events;
+  events.Received = [&](size_t n) { lengths.push_back(n); };
+  std::string received;
+  ASSERT_EQ(ReadRawReply(source, received, events), RawReplyEnd::Complete);
+  EXPECT_EQ(received, big.substr(0, big.size() - 2));
+  // 80000 alone; then 100000 arrives: 80000 now and the rest without a wait.
+  ASSERT_GE(source.takes.size(), 3u);
+  EXPECT_EQ(source.takes[0], 80000);
+  EXPECT_EQ(source.takes[1], 80000);
+  EXPECT_EQ(source.takes[2], 20000);
+  ASSERT_GE(source.waits.size(), 2u);
+  EXPECT_EQ(source.waits[0], 1000);
+  EXPECT_EQ(source.waits[1], 500) << "after a full chunk the wait is shorter";
+  EXPECT_EQ(source.waits.size(), 3u);
+  EXPECT_EQ(lengths.back(), reply.size());
+}
+
+TEST(ReadRawReply, ClosedBeforeTheEnd) {
+  ScriptedSource source({"Subject: x\r\n\r\nhalf"});
+  source.closeWhenDrained = true;
+  std::string received;
+  EXPECT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Closed);
+}
+
+TEST(ReadRawReply, CompleteReplyKeptWhenThePeerClosesAfterIt) {
+  ScriptedSource source({kBody});
+  source.closeWhenDrained = true;
+  std::string received;
+  EXPECT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete);
+  EXPECT_EQ(received, kMessage);
+}
+
+TEST(ReadRawReply, SixteenFailedWaitsInARowClose) {
+  ScriptedSource source({});
+  source.failuresLeft = 1000;
+  std::string received;
+  EXPECT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Closed);
+  EXPECT_EQ(source.closes, 1);
+  EXPECT_EQ(source.waits.size(), 16u);
+}
+
+TEST(ReadRawReply, AGoodWaitResetsTheFailureCount) {
+  ScriptedSource source({"Subject: x\r\n", "\r\nbody\r\n.\r\n"});
+  source.failuresLeft = 15;  // fifteen failures, then the data
+  std::string received;
+  EXPECT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete);
+  EXPECT_EQ(source.closes, 0);
+  EXPECT_EQ(received, "Subject: x\r\n\r\nbody");
+}
+
+TEST(ReadRawReply, StopsWhenTheWindowCloses) {
+  ScriptedSource source({"Subject: x\r\n", "more\r\n", "\r\n.\r\n"});
+  int events = 0;
+  RawReplyEvents hooks;
+  hooks.ProcessEvents = [&] { ++events; };
+  hooks.Stop = [&] { return events >= 1; };
+  std::string received;
+  EXPECT_EQ(ReadRawReply(source, received, hooks), RawReplyEnd::Stopped);
+  EXPECT_FALSE(source.Drained());
+}
+
+TEST(RemoveReplyTerminator, EveryOccurrenceGoes) {
+  std::string text = "a\r\n.\r\nb\r\n.\r\n";
+  RemoveReplyTerminator(text);
+  EXPECT_EQ(text, "ab");
+  std::string lone = ".\r\n";
+  RemoveReplyTerminator(lone);
+  EXPECT_EQ(lone, "");
+}
+
+}  // namespace
+}  // namespace brevan
