@@ -123,7 +123,10 @@ TRegex::TRegex(std::string_view pattern, unsigned options, std::string_view loca
     // would silently become a shorter pattern.
     const size_t nul = pattern_.find('\0');
     if (nul != std::string::npos) {
-      throw ERegexException("Invalid Pattern '" + pattern_ + "': error at position " +
+      // what() ends at a NUL, so the message shows it as an escape.
+      std::string shown;
+      for (char c : pattern_) shown += c == '\0' ? std::string("\\x00") : std::string(1, c);
+      throw ERegexException("Invalid Pattern '" + shown + "': error at position " +
                             std::to_string(nul) + ": NUL byte in pattern");
     }
     const char* error = nullptr;
