@@ -1,0 +1,484 @@
+// The session window's connection lifecycle against a scripted loopback peer:
+// the login dialogue, TLS selection, disconnect with deletion, keep-alive,
+// dropped connections and closing the window while the server is awaited.
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+
+#include <memory>
+#include <ostream>
+
+#include "app/qt_text.h"
+#include "common/file_io.h"
+#include "session/TForm1.h"
+#include "session_lifecycle_support.h"
+
+namespace brevan::testing {
+namespace {
+
+const std::string kUnconnected = Cp("Brevan v3.3 (未連線)");
+const std::string kConnectFailed = Cp("連結伺服器失敗");
+const std::string kDeleteQuestion = Cp("您確定要將標記的信刪除嗎?");
+
+// The peer's side of a login that succeeds, up to the empty listing that
+// follows it.
+std::vector<PeerStep> LoginScript() {
+  return {Say("+OK ready\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n.\r\n")};
+}
+
+std::vector<PeerStep> Then(std::vector<PeerStep> script, const std::vector<PeerStep>& more) {
+  script.insert(script.end(), more.begin(), more.end());
+  return script;
+}
+
+class SessionLifecycleTest : public WindowTest {
+ protected:
+  void TearDown() override {
+    if (form_) delete form_.data();
+    WindowTest::TearDown();
+  }
+
+  TForm1* Window() {
+    if (!form_) form_ = new TForm1;
+    return form_;
+  }
+
+  void Connect(int port, const std::string& portText = "") {
+    TForm1* w = Window();
+    w->ComboBox1->setEditText("127.0.0.1");
+    w->Edit4->setText("alice");
+    w->Edit2->setText("secret");
+    w->Edit3->setText(portText.empty() ? QString::number(port) : QString::fromStdString(portText));
+    w->btnConnect->click();
+  }
+
+  void AddRows(int count, const std::vector<int>& ticked) {
+    for (int i = 1; i <= count; ++i) {
+      auto* item = new QTreeWidgetItem(Window()->ListView1, {QString::number(i)});
+      bool on = std::find(ticked.begin(), ticked.end(), i) != ticked.end();
+      item->setCheckState(ColNumber, on ? Qt::Checked : Qt::Unchecked);
+    }
+  }
+
+  std::string Caption() { return FromQt(Window()->windowTitle()); }
+
+  QPointer<TForm1> form_;
+};
+
+// ---- the login dialogue ----
+
+struct LoginRow {
+  const char* name;
+  std::vector<PeerStep> script;
+  std::vector<std::string> sent;      // every line the client sent, in order
+  std::vector<std::string> messages;  // the boxes shown
+  bool connected;
+};
+void PrintTo(const LoginRow& row, std::ostream* os) { *os << row.name; }
+
+class LoginDialogue : public SessionLifecycleTest, public ::testing::WithParamInterface<LoginRow> {};
+
+TEST_P(LoginDialogue, SendsAndShowsExactly) {
+  const LoginRow& row = GetParam();
+  LoopbackPeer peer({Then(row.script, {Idle()})});
+  ASSERT_TRUE(peer.Bound());
+  Connect(peer.Port());
+  TForm1* w = Window();
+  if (!row.connected) {
+    // A refused login closes the connection; the peer sees the client leave.
+    ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  } else {
+    w->btnDisconnect->click();
+    ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  }
+  std::vector<std::string> sent = peer.Lines();
+  if (row.connected) {
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back(), "quit");
+    sent.pop_back();
+  }
+  EXPECT_EQ(sent, row.sent);
+  EXPECT_EQ(dialogs_.messages, row.messages);
+  EXPECT_TRUE(dialogs_.errors.empty());
+  EXPECT_FALSE(w->btnDisconnect->isEnabled());
+  EXPECT_TRUE(w->btnConnect->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LoginDialogue,
+    ::testing::Values(
+        LoginRow{"accepted", LoginScript(), {"user alice", "pass secret", "list"}, {}, true},
+        LoginRow{"user_refused_shows_server_line",
+                 {Say("+OK ready\r\n"), Hear(), Say("-ERR no such mailbox\r\n")},
+                 {"user alice"},
+                 {"-ERR no such mailbox"},
+                 false},
+        LoginRow{"lower_case_ok_is_a_refusal",
+                 {Say("+OK ready\r\n"), Hear(), Say("+ok welcome\r\n")},
+                 {"user alice"},
+                 {"+ok welcome"},
+                 false},
+        LoginRow{"pass_refused",
+                 {Say("+OK ready\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("-ERR [AUTH] wrong password\r\n")},
+                 {"user alice", "pass secret"},
+                 {"-ERR [AUTH] wrong password"},
+                 false},
+        LoginRow{"control_bytes_in_refusal_are_masked",
+                 {Say("+OK ready\r\n"), Hear(), Say("-ERR bad\x07\x1b[31mred\r\n")},
+                 {"user alice"},
+                 {"-ERR bad??[31mred"},
+                 false},
+        // Later greeting lines are not "+OK": a USER sent after the first
+        // line would take one of them for its reply and be refused.
+        LoginRow{"greeting_in_three_lines",
+                 Then({Say("+OK first\r\n"), Pause(300), Say("* second\r\n"), Pause(300), Say("* third\r\n")},
+                      {Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n.\r\n")}),
+                 {"user alice", "pass secret", "list"},
+                 {},
+                 true},
+        LoginRow{"greeting_and_more_in_one_packet",
+                 Then({Say("+OK first\r\n* second\r\n")},
+                      {Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n.\r\n")}),
+                 {"user alice", "pass secret", "list"},
+                 {},
+                 true}),
+    [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
+
+TEST_F(SessionLifecycleTest, LoginSetsTheSessionStateAndLoadsTheRules) {
+  WriteFileAtomic(Utf8ToAnsi(File("subjectfilter.cfg")), std::string("one\r\ntwo\nthree\rfour\0five", 24));
+  LoopbackPeer peer({Then(LoginScript(), {Idle()})});
+  Connect(peer.Port());
+  TForm1* w = Window();
+  EXPECT_TRUE(w->btnDisconnect->isEnabled());
+  EXPECT_FALSE(w->btnConnect->isEnabled());
+  EXPECT_TRUE(w->Timer1->isActive());
+  EXPECT_EQ(Program().SessionLabel, "alice(127.0.0.1)");
+  EXPECT_EQ(Program().LastUserName, "alice");
+  EXPECT_EQ(Program().LastServerName, "127.0.0.1");
+  EXPECT_EQ(Program().FilterRuleList, (std::vector<std::string>{"one", "two", "three", "four"}));
+  w->btnDisconnect->click();
+  EXPECT_EQ(Caption(), kUnconnected);
+  EXPECT_FALSE(w->Timer1->isActive());
+}
+
+// ---- what ends the click before a login ----
+
+struct ConnectFailureRow {
+  const char* name;
+  std::string server;
+  std::string portText;  // "{closed}": a port nobody listens on
+  std::vector<std::string> messages;
+};
+void PrintTo(const ConnectFailureRow& row, std::ostream* os) { *os << row.name; }
+
+class ConnectFailure : public SessionLifecycleTest, public ::testing::WithParamInterface<ConnectFailureRow> {};
+
+TEST_P(ConnectFailure, EndsNotConnected) {
+  const ConnectFailureRow& row = GetParam();
+  std::string portText = row.portText;
+  if (portText == "{closed}") {
+    LoopbackPeer gone({});
+    portText = std::to_string(gone.Port());
+  }  // the peer has stopped and its port is closed again
+  TForm1* w = Window();
+  w->ComboBox1->setEditText(QString::fromStdString(row.server));
+  w->Edit4->setText("alice");
+  w->Edit3->setText(QString::fromStdString(portText));
+  w->btnConnect->click();
+  EXPECT_EQ(dialogs_.messages, row.messages);
+  EXPECT_TRUE(dialogs_.errors.empty());
+  EXPECT_TRUE(w->btnConnect->isEnabled());
+  EXPECT_FALSE(w->btnDisconnect->isEnabled());
+  EXPECT_FALSE(w->Timer1->isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ConnectFailure,
+    ::testing::Values(ConnectFailureRow{"blank_server", " \t ", "110", {}},
+                      ConnectFailureRow{"empty_port", "127.0.0.1", "", {}},
+                      ConnectFailureRow{"refused_plain_connect", "127.0.0.1", "{closed}", {Cp("連結伺服器失敗")}}),
+    [](const ::testing::TestParamInfo<ConnectFailureRow>& info) { return std::string(info.param.name); });
+
+// ---- TLS exactly on the port text "995" ----
+
+class TlsSelection : public SessionLifecycleTest {
+ protected:
+  void SetUp() override {
+    SessionLifecycleTest::SetUp();
+    if (::geteuid() != 0) GTEST_SKIP() << "port 995 needs root";
+  }
+};
+
+TEST_F(TlsSelection, PortText995TriesTlsTwiceThenReports) {
+  // The peer drops each hello: both handshakes fail.
+  LoopbackPeer peer({{HearBytes(), HangUp()}, {HearBytes(), HangUp()}}, 995);
+  ASSERT_TRUE(peer.Bound());
+  Connect(995, "995");
+  EXPECT_EQ(dialogs_.messages, std::vector<std::string>{kConnectFailed});
+  ASSERT_TRUE(WaitUntil([&] { return peer.FirstBytes().size() == 2; }));
+  EXPECT_EQ(peer.FirstBytes(), (std::vector<int>{0x16, 0x16}));  // TLS handshake records
+  EXPECT_EQ(peer.Accepted(), 2);
+  EXPECT_TRUE(Window()->btnConnect->isEnabled());
+  EXPECT_FALSE(Window()->btnDisconnect->isEnabled());
+}
+
+TEST_F(TlsSelection, LeadingZeroIsPlainPop3OnPort995) {
+  LoopbackPeer peer({Then(LoginScript(), {Idle()})}, 995);
+  ASSERT_TRUE(peer.Bound());
+  Connect(995, "0995");
+  EXPECT_TRUE(dialogs_.messages.empty());
+  EXPECT_TRUE(Window()->btnDisconnect->isEnabled());
+  ASSERT_FALSE(peer.FirstBytes().empty());
+  EXPECT_EQ(peer.FirstBytes()[0], 'u');
+  Window()->btnDisconnect->click();
+}
+
+// ---- disconnect with deletion ----
+
+struct DisconnectRow {
+  const char* name;
+  int rows;
+  std::vector<int> ticked;
+  std::deque<bool> answers;
+  std::vector<std::string> afterLogin;  // what the client sends after the listing
+  bool asked;
+  bool stillConnected;
+};
+void PrintTo(const DisconnectRow& row, std::ostream* os) { *os << row.name; }
+
+class Disconnect : public SessionLifecycleTest, public ::testing::WithParamInterface<DisconnectRow> {};
+
+TEST_P(Disconnect, DeletesTickedRowsFromLastToFirst) {
+  const DisconnectRow& row = GetParam();
+  LoopbackPeer peer({Then(LoginScript(), {Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Idle()})});
+  Connect(peer.Port());
+  TForm1* w = Window();
+  ASSERT_TRUE(w->btnDisconnect->isEnabled());
+  AddRows(row.rows, row.ticked);
+  dialogs_.answers = row.answers;
+  w->btnDisconnect->click();
+
+  EXPECT_EQ(dialogs_.questions.size(), row.asked ? 1u : 0u);
+  if (row.asked) EXPECT_EQ(dialogs_.questions[0], kDeleteQuestion);
+  EXPECT_EQ(w->btnDisconnect->isEnabled(), row.stillConnected);
+  EXPECT_EQ(w->btnConnect->isEnabled(), !row.stillConnected);
+  if (row.stillConnected) {
+    EXPECT_TRUE(w->Timer1->isActive());
+    for (int i = 0; i < w->ListView1->topLevelItemCount(); ++i)
+      w->ListView1->topLevelItem(i)->setCheckState(ColNumber, Qt::Unchecked);
+    w->btnDisconnect->click();  // now with nothing ticked
+  }
+  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  std::vector<std::string> sent = peer.Lines();
+  ASSERT_GE(sent.size(), 3u);
+  sent.erase(sent.begin(), sent.begin() + 3);  // user, pass, list
+  EXPECT_EQ(sent, row.afterLogin);
+  // Rows and marks stay on screen after a disconnect.
+  EXPECT_EQ(w->ListView1->topLevelItemCount(), row.rows);
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Disconnect,
+    ::testing::Values(DisconnectRow{"rows_1_and_3_of_5", 5, {1, 3}, {true}, {"dele 3", "dele 1", "quit"}, true, false},
+                      DisconnectRow{"nothing_ticked_asks_nothing", 5, {}, {}, {"quit"}, false, false},
+                      DisconnectRow{"cancel_keeps_connection_and_marks", 2, {2}, {false}, {"quit"}, true, true},
+                      DisconnectRow{"empty_list", 0, {}, {}, {"quit"}, false, false}),
+    [](const ::testing::TestParamInfo<DisconnectRow>& info) { return std::string(info.param.name); });
+
+TEST_F(SessionLifecycleTest, FailedDeleteStillClosesAndReportsTheError) {
+  // The peer hangs up when the first DELE arrives.
+  LoopbackPeer peer({Then(LoginScript(), {Hear(), HangUp()})});
+  Connect(peer.Port());
+  TForm1* w = Window();
+  AddRows(3, {1, 2});
+  w->btnDisconnect->click();
+  EXPECT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_FALSE(w->btnDisconnect->isEnabled());
+  EXPECT_TRUE(w->btnConnect->isEnabled());
+  EXPECT_EQ(Caption(), kUnconnected);
+}
+
+// ---- the peer goes away ----
+
+TEST_F(SessionLifecycleTest, DroppedConnectionRestoresWindowAndCaption) {
+  uint32_t now = 1000;
+  SetTickSource([&] { return now; });
+  LoopbackPeer peer({Then(LoginScript(), {HalfClose(), Idle()})});
+  Connect(peer.Port());
+  TForm1* w = Window();
+  ASSERT_TRUE(w->btnDisconnect->isEnabled());
+  w->setWindowTitle(ToQt(Cp("Brevan v3.2 (2)(未連線)")));
+  ASSERT_TRUE(WaitUntil([&] { return peer.HalfClosed() == 1; }));
+  now += 120001;
+  // The NOOP finds the connection closed: the error goes to the error box
+  // and the window is not connected any more.
+  RunHandler(w, [&] { w->Timer1Timer(); });
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_EQ(dialogs_.errors[0], "Connection Closed Gracefully.");
+  EXPECT_EQ(Caption(), kUnconnected);
+  EXPECT_TRUE(w->btnConnect->isEnabled());
+  EXPECT_FALSE(w->btnDisconnect->isEnabled());
+  EXPECT_FALSE(w->Timer1->isActive());
+}
+
+// ---- keep-alive ----
+
+struct KeepAliveRow {
+  const char* name;
+  uint32_t loginTick;
+  uint32_t elapsed;  // added to the login tick, wrapping
+  bool busy;         // another exchange waits meanwhile
+  bool noop;
+};
+void PrintTo(const KeepAliveRow& row, std::ostream* os) { *os << row.name; }
+
+class KeepAlive : public SessionLifecycleTest, public ::testing::WithParamInterface<KeepAliveRow> {};
+
+TEST_P(KeepAlive, SendsNoopOnlyAfterTheIdlePeriod) {
+  const KeepAliveRow& row = GetParam();
+  uint32_t now = row.loginTick;
+  SetTickSource([&] { return now; });
+  std::vector<PeerStep> script = LoginScript();
+  if (row.noop) script = Then(script, {Hear(), Say("+OK\r\n")});
+  LoopbackPeer peer({Then(script, {Idle()})});
+  Connect(peer.Port());
+  TForm1* w = Window();
+  ASSERT_TRUE(w->btnDisconnect->isEnabled());
+  ASSERT_EQ(Program().LastActivityTick, row.loginTick);
+  now = row.loginTick + row.elapsed;
+  if (row.busy) {
+    ExchangeGuard waiting(*w);
+    w->Timer1Timer();
+  } else {
+    w->Timer1Timer();
+  }
+  EXPECT_EQ(Program().LastActivityTick, row.loginTick);  // a NOOP is no activity
+  w->btnDisconnect->click();
+  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  std::vector<std::string> expected{"user alice", "pass secret", "list"};
+  if (row.noop) expected.push_back("noop");
+  expected.push_back("quit");
+  EXPECT_EQ(peer.Lines(), expected);
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, KeepAlive,
+    ::testing::Values(KeepAliveRow{"exactly_the_period_is_not_idle", 5000, 120000, false, false},
+                      KeepAliveRow{"one_ms_past_the_period", 5000, 120001, false, true},
+                      KeepAliveRow{"long_idle", 5000, 3600000, false, true},
+                      KeepAliveRow{"idle_across_the_tick_wrap", 0xFFFFF000u, 120001, false, true},
+                      KeepAliveRow{"young_session_across_the_wrap", 0xFFFFF000u, 10000, false, false},
+                      KeepAliveRow{"another_exchange_waits", 5000, 120001, true, false}),
+    [](const ::testing::TestParamInfo<KeepAliveRow>& info) { return std::string(info.param.name); });
+
+// ---- closing the window while the server is awaited ----
+
+struct PendingCloseRow {
+  const char* name;
+  std::vector<PeerStep> script;
+  size_t linesBeforeClose;  // close once the peer has heard this many lines
+  std::vector<std::string> sent;
+};
+void PrintTo(const PendingCloseRow& row, std::ostream* os) { *os << row.name; }
+
+class PendingClose : public SessionLifecycleTest, public ::testing::WithParamInterface<PendingCloseRow> {};
+
+TEST_P(PendingClose, WindowGoesWithoutCrashOrMessage) {
+  const PendingCloseRow& row = GetParam();
+  LoopbackPeer peer({row.script});
+  QPointer<TForm1> w = Window();
+  w->ComboBox1->setEditText("127.0.0.1");
+  w->Edit4->setText("alice");
+  w->Edit3->setText(QString::number(peer.Port()));
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (w && w->btnDisconnect->isEnabled() && peer.Lines().size() >= row.linesBeforeClose) {
+      closer.stop();
+      w->close();
+    }
+  });
+  closer.start(10);
+  w->btnConnect->click();  // returns once the waiting read has failed
+  DrainEvents();
+  EXPECT_TRUE(w.isNull());
+  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  EXPECT_EQ(peer.Lines(), row.sent);
+  EXPECT_TRUE(dialogs_.messages.empty());
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PendingClose,
+    ::testing::Values(PendingCloseRow{"during_the_greeting", {Idle()}, 0, {"quit"}},
+                      PendingCloseRow{"during_the_user_reply", {Say("+OK ready\r\n"), Idle()}, 1, {"user alice", "quit"}}),
+    [](const ::testing::TestParamInfo<PendingCloseRow>& info) { return std::string(info.param.name); });
+
+TEST_F(SessionLifecycleTest, CloseAfterCancelledQuestionWaitsItsBoundAndDeletesNothing) {
+  LoopbackPeer peer({Then(LoginScript(), {Idle()})});
+  Connect(peer.Port());
+  QPointer<TForm1> w = Window();
+  AddRows(2, {1});
+  dialogs_.answers = {false};
+  w->close();  // returns after the whole bound: nothing signals the end
+  DrainEvents();
+  EXPECT_TRUE(w.isNull());
+  EXPECT_EQ(dialogs_.questions.size(), 1u);
+  // The window went without a word to the server: the peer sees it leave.
+  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  EXPECT_EQ(peer.Lines(), (std::vector<std::string>{"user alice", "pass secret", "list"}));
+}
+
+TEST_F(SessionLifecycleTest, CloseOfAConnectedWindowDisconnectsFirst) {
+  LoopbackPeer peer({Then(LoginScript(), {Hear(), Say("+OK\r\n"), Idle()})});
+  Connect(peer.Port());
+  QPointer<TForm1> w = Window();
+  AddRows(3, {2});
+  w->close();
+  DrainEvents();
+  EXPECT_TRUE(w.isNull());
+  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  EXPECT_EQ(peer.Lines(), (std::vector<std::string>{"user alice", "pass secret", "list", "dele 2", "quit"}));
+}
+
+// ---- the port field ----
+
+TEST_F(SessionLifecycleTest, PortFieldKeepsOnlyTypedDigits) {
+  TForm1* w = Window();
+  w->Edit3->clear();
+  w->Edit3->setFocus();
+  for (QChar c : QString("9a9;5 -1x23")) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(w->Edit3, &press);
+  }
+  EXPECT_EQ(w->Edit3->text(), "99512");  // digits only, five at most
+  QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QString(QChar('\b')));
+  QCoreApplication::sendEvent(w->Edit3, &backspace);
+  EXPECT_EQ(w->Edit3->text(), "9951");
+}
+
+// ---- server text made fit for a box ----
+
+TEST(SanitizeServerLine, MasksControlBytesAndKeepsDoubleByteCharacters) {
+  EXPECT_EQ(SanitizeServerLine("-ERR a\tb\r\x7f"), "-ERR a?b??");
+  // Big5 characters whose trail byte is a backslash stay whole.
+  std::string big5 = Cp("許功蓋");
+  EXPECT_EQ(SanitizeServerLine("-ERR " + big5), "-ERR " + big5);
+  std::string longLine(2000, 'x');
+  std::string shown = SanitizeServerLine(longLine);
+  EXPECT_LT(shown.size(), 600u);
+  EXPECT_EQ(shown.substr(shown.size() - 3), "...");
+  // Cut before a double-byte character, never inside it.
+  std::string edge = std::string(511, 'x') + big5;
+  std::string cut = SanitizeServerLine(edge);
+  EXPECT_EQ(cut, std::string(511, 'x') + "...");
+}
+
+}  // namespace
+}  // namespace brevan::testing
