@@ -85,6 +85,8 @@ void AppendWord(const WordKind& kind, std::string_view encoded, std::string& out
 }  // namespace
 
 std::string DecodeHeaderText(std::string_view value) {
+  // Like the codecs, a value of nothing but blanks gives nothing.
+  if (IsBlank(value)) return {};
   std::string out;
   out.reserve(value.size());
   std::string scratch;
@@ -137,6 +139,7 @@ std::string DecodeHeaderText(std::string_view value) {
 }
 
 std::string CleanSubjectText(std::string_view subject) {
+  if (IsBlank(subject)) return {};
   std::string out;
   out.reserve(subject.size());
   bool after_space = false;

@@ -87,7 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Fewer than nine characters cannot hold a word.
         Row{"short_value", "=?b?x?=", "=?b?x?="},
         Row{"eight_chars", "=?big5?b", "=?big5?b"},
-        Row{"empty", "", ""}),
+        Row{"empty", "", ""},
+        Row{"blank", " \t\r\n ", ""},
+        Row{"blanks_around_kept", " =?big5?b?QUJD?= ", " ABC "}),
     RowName);
 
 // The scanning rules written out position by position, with the prefix
@@ -105,6 +107,7 @@ std::string PositionByPosition(std::string_view in) {
       {"=?iso-8859-1?b?", true, 0},   {"=?iso-8859-1?q?", false, 0},  {"=?iso-8859-2?b?", true, 0},
       {"=?iso-8859-2?q?", false, 0},
   };
+  if (IsBlank(in)) return {};
   std::string out;
   std::string pending;
   const Kind* kind = nullptr;
@@ -256,6 +259,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"lead_byte_pairs_with_next", "\xA4-x", "\xA4-x"},
         Row{"lead_byte_at_end", "x-\xA4", "x\xA4"},
         Row{"empty", "", ""},
+        Row{"blank", "   ", ""},
+        Row{"blank_after_removals", " - ", " "},
         Row{"only_removals", "--\"\"", ""}),
     RowName);
 
