@@ -55,18 +55,20 @@ const WordKind* MatchPrefix(std::string_view text, size_t at) {
   return nullptr;
 }
 
-void AppendWord(const WordKind& kind, std::string_view encoded, std::string& out, std::string& scratch) {
+// `scratch` and `q_text` are buffers reused from word to word.
+void AppendWord(const WordKind& kind, std::string_view encoded, std::string& out, std::string& scratch,
+                std::string& q_text) {
   scratch.clear();
   if (kind.encoding == Encoding::kBase64) {
     AppendBase64Decoded(encoded, scratch);
   } else {
     // RFC 2047 section 4.2: "_" stands for a blank in Q words, whatever the
     // charset. An escaped "=5F" stays an underscore.
-    std::string q(encoded);
-    for (char& c : q) {
+    q_text.assign(encoded);
+    for (char& c : q_text) {
       if (c == '_') c = ' ';
     }
-    AppendQuotedPrintableDecoded(q, scratch);
+    AppendQuotedPrintableDecoded(q_text, scratch);
   }
   switch (kind.after) {
     case After::kNothing:
@@ -90,6 +92,7 @@ std::string DecodeHeaderText(std::string_view value) {
   std::string out;
   out.reserve(value.size());
   std::string scratch;
+  std::string q_text;
   size_t p = 0;  // 0-based here
   const size_t size = value.size();
   while (p < size) {
@@ -132,7 +135,7 @@ std::string DecodeHeaderText(std::string_view value) {
       out.append(value.data() + word_start, size - word_start);
       break;
     }
-    AppendWord(*kind, value.substr(text_start, close - text_start), out, scratch);
+    AppendWord(*kind, value.substr(text_start, close - text_start), out, scratch, q_text);
     p = close + 2;
   }
   return out;
