@@ -146,6 +146,18 @@ std::string OneRuleLine(std::string rule) {
 
 std::string RuleFilePath() { return Program().AppPath + "subjectfilter.cfg"; }
 
+// A failure of the connection while the window closes (the close itself
+// ends the session under a waiting command) is no news to the user.
+template <class F>
+void QuietWhenClosing(TForm1& window, F&& body) {
+  try {
+    body();
+  } catch (...) {
+    if (window.Closing()) return;
+    throw;
+  }
+}
+
 // Appends a message row: its number, five empty columns, no mark.
 int AppendMessageRow(TForm1& window, int number) {
   auto* item = new QTreeWidgetItem(window.ListView1);
@@ -233,147 +245,153 @@ void TForm1::btnCancelAllClick() {
 // ---- the header listing ----
 
 void TForm1::btnRetrieveHeaderClick() {
-  if (!CheckConnected()) return;
-  if (ExchangeBusy()) return;
-  ExchangeGuard exchange(*this);
-  CommandButtonsOff buttons(*this, true);
+  QuietWhenClosing(*this, [&] {
+    if (!CheckConnected()) return;
+    if (ExchangeBusy()) return;
+    ExchangeGuard exchange(*this);
+    CommandButtonsOff buttons(*this, true);
 
-  ListView1->clear();
-  std::vector<std::string> listLines;
-  IdTCPClient1.SendCommand("list");
-  IdTCPClient1.CaptureLines(listLines, ".", false);
-  if (Closing()) return;
-
-  setWindowTitle(ToQt(Cp("Brevan v3.3 (連線中)(") + std::to_string(listLines.size()) + Cp(" 封信) - ") +
-                      FromQt(ComboBox1->currentText())));
-
-  std::vector<std::string> headerBlock;
-  for (size_t k = 1; k <= listLines.size(); ++k) {
-    ProcessEvents();
-    if (Closing()) return;
-    const int row = AppendMessageRow(*this, static_cast<int>(k));
-    SetRowText(row, ColSize, ListLineSize(listLines[k - 1]));
-
-    Program().LastActivityTick = TickCount();
-    IdTCPClient1.SendCommand("top " + std::to_string(k) + " 0");
-    if (Closing()) return;
-    headerBlock.clear();
-    if (!IsPositiveReply(IdTCPClient1.LastReply())) continue;
-    IdTCPClient1.CaptureLines(headerBlock, ".", false);
+    ListView1->clear();
+    std::vector<std::string> listLines;
+    IdTCPClient1.SendCommand("list");
+    IdTCPClient1.CaptureLines(listLines, ".", false);
     if (Closing()) return;
 
-    ListedHeaders headers;
-    for (const std::string& line : headerBlock) {
+    setWindowTitle(ToQt(Cp("Brevan v3.3 (連線中)(") + std::to_string(listLines.size()) + Cp(" 封信) - ") +
+                        FromQt(ComboBox1->currentText())));
+
+    std::vector<std::string> headerBlock;
+    for (size_t k = 1; k <= listLines.size(); ++k) {
       ProcessEvents();
       if (Closing()) return;
-      switch (TakeHeaderLine(line, Program().FilterRuleList, headers)) {
-        case HeaderField::From:
-          SetRowText(row, ColSender, headers.Sender);
-          break;
-        case HeaderField::Subject:
-          SetRowText(row, ColSubject, headers.Subject);
-          // Only ever ticks: a mark the user set meanwhile stays.
-          if (headers.Junk) SetRowTicked(row, true);
-          break;
-        case HeaderField::Date:
-          SetRowText(row, ColDate, headers.Date);
-          break;
-        case HeaderField::None:
-          break;
+      const int row = AppendMessageRow(*this, static_cast<int>(k));
+      SetRowText(row, ColSize, ListLineSize(listLines[k - 1]));
+
+      Program().LastActivityTick = TickCount();
+      IdTCPClient1.SendCommand("top " + std::to_string(k) + " 0");
+      if (Closing()) return;
+      headerBlock.clear();
+      if (!IsPositiveReply(IdTCPClient1.LastReply())) continue;
+      IdTCPClient1.CaptureLines(headerBlock, ".", false);
+      if (Closing()) return;
+
+      ListedHeaders headers;
+      for (const std::string& line : headerBlock) {
+        ProcessEvents();
+        if (Closing()) return;
+        switch (TakeHeaderLine(line, Program().FilterRuleList, headers)) {
+          case HeaderField::From:
+            SetRowText(row, ColSender, headers.Sender);
+            break;
+          case HeaderField::Subject:
+            SetRowText(row, ColSubject, headers.Subject);
+            // Only ever ticks: a mark the user set meanwhile stays.
+            if (headers.Junk) SetRowTicked(row, true);
+            break;
+          case HeaderField::Date:
+            SetRowText(row, ColDate, headers.Date);
+            break;
+          case HeaderField::None:
+            break;
+        }
       }
     }
-  }
+  });
 }
 
 // ---- preview and download ----
 
 void TForm1::btnFirst100Click() {
-  const int row = SelectedRow();
-  if (row < 0) return;
-  if (!CheckConnected()) return;
-  if (ExchangeBusy()) return;
-  ExchangeGuard exchange(*this);
-  CommandButtonsOff buttons(*this, false);
+  QuietWhenClosing(*this, [&] {
+    const int row = SelectedRow();
+    if (row < 0) return;
+    if (!CheckConnected()) return;
+    if (ExchangeBusy()) return;
+    ExchangeGuard exchange(*this);
+    CommandButtonsOff buttons(*this, false);
 
-  Memo1->clear();
-  Program().LastActivityTick = TickCount();
-  IdTCPClient1.SendCommand("top " + RowText(row, ColNumber) + " 100");
-  if (Closing()) return;
-  const std::string reply = IdTCPClient1.LastReply();
-  if (!IsPositiveReply(reply)) {
-    Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
-    return;
-  }
+    Memo1->clear();
+    Program().LastActivityTick = TickCount();
+    IdTCPClient1.SendCommand("top " + RowText(row, ColNumber) + " 100");
+    if (Closing()) return;
+    const std::string reply = IdTCPClient1.LastReply();
+    if (!IsPositiveReply(reply)) {
+      Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
+      return;
+    }
 
-  ConnectionReplySource source(IdTCPClient1);
-  RawReplyEvents events;
-  events.ProcessEvents = ProcessEvents;
-  events.Stop = [this] { return Closing(); };
-  std::string received;
-  if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
+    ConnectionReplySource source(IdTCPClient1);
+    RawReplyEvents events;
+    events.ProcessEvents = ProcessEvents;
+    events.Stop = [this] { return Closing(); };
+    std::string received;
+    if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
 
-  // Exactly as the server sent it: no decoding, doubled leading dots kept.
-  Memo1->setPlainText(LinesForDisplay(SplitTextLines(received)));
+    // Exactly as the server sent it: no decoding, doubled leading dots kept.
+    Memo1->setPlainText(LinesForDisplay(SplitTextLines(received)));
+  });
 }
 
 void TForm1::btnDownloadClick() {
-  const int selected = SelectedRow();
-  if (selected < 0) return;
-  if (!CheckConnected()) return;
-  if (ExchangeBusy()) return;
-  ExchangeGuard exchange(*this);
-  CommandButtonsOff buttons(*this, false);
+  QuietWhenClosing(*this, [&] {
+    const int selected = SelectedRow();
+    if (selected < 0) return;
+    if (!CheckConnected()) return;
+    if (ExchangeBusy()) return;
+    ExchangeGuard exchange(*this);
+    CommandButtonsOff buttons(*this, false);
 
-  const std::string subject = TrimBlank(RowText(selected, ColSubject));
-  const std::string numberText = RowText(selected, ColNumber);
-  const int number = ParseInteger(numberText);
-  Memo1->clear();
-  ProgressBar1->setMinimum(0);
-  const int maximum = ParseInteger(RowText(selected, ColSize));
-  ProgressBar1->setMaximum(maximum);
+    const std::string subject = TrimBlank(RowText(selected, ColSubject));
+    const std::string numberText = RowText(selected, ColNumber);
+    const int number = ParseInteger(numberText);
+    Memo1->clear();
+    ProgressBar1->setMinimum(0);
+    const int maximum = ParseInteger(RowText(selected, ColSize));
+    ProgressBar1->setMaximum(maximum);
 
-  Program().LastActivityTick = TickCount();
-  IdTCPClient1.SendCommand("retr " + numberText);
-  if (Closing()) return;
-  const std::string reply = IdTCPClient1.LastReply();
-  if (!IsPositiveReply(reply)) {
-    Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
-    return;
-  }
+    Program().LastActivityTick = TickCount();
+    IdTCPClient1.SendCommand("retr " + numberText);
+    if (Closing()) return;
+    const std::string reply = IdTCPClient1.LastReply();
+    if (!IsPositiveReply(reply)) {
+      Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
+      return;
+    }
 
-  ConnectionReplySource source(IdTCPClient1);
-  RawReplyEvents events;
-  events.ProcessEvents = ProcessEvents;
-  events.Activity = [] { Program().LastActivityTick = TickCount(); };
-  events.Received = [this](size_t length) {
-    // The bar keeps its position within Min..Max: more bytes than the size
-    // column promised stop at Max.
-    const auto position = static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX)));
-    ProgressBar1->setValue(static_cast<int>(
-        std::clamp<long long>(position, ProgressBar1->minimum(), ProgressBar1->maximum())));
-  };
-  events.Stop = [this] { return Closing(); };
-  std::string received;
-  if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
-  ProgressBar1->setValue(ProgressBar1->maximum());
+    ConnectionReplySource source(IdTCPClient1);
+    RawReplyEvents events;
+    events.ProcessEvents = ProcessEvents;
+    events.Activity = [] { Program().LastActivityTick = TickCount(); };
+    events.Received = [this](size_t length) {
+      // The bar keeps its position within Min..Max: more bytes than the size
+      // column promised stop at Max.
+      const auto position = static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX)));
+      ProgressBar1->setValue(static_cast<int>(
+          std::clamp<long long>(position, ProgressBar1->minimum(), ProgressBar1->maximum())));
+    };
+    events.Stop = [this] { return Closing(); };
+    std::string received;
+    if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
+    ProgressBar1->setValue(ProgressBar1->maximum());
 
-  const std::string folder = DownloadFolder(Program().AppPath, Program().SessionLabel);
-  if (!DirectoryExists(folder)) ForceDirectories(folder);
+    const std::string folder = DownloadFolder(Program().AppPath, Program().SessionLabel);
+    if (!DirectoryExists(folder)) ForceDirectories(folder);
 
-  const std::string name = MessageFileBaseName(subject, numberText);
-  const int row = number - 1;
-  SetRowText(row, ColDownloadedFile, name);
-  btnRead->setEnabled(true);
-  buttons.KeepEnabled(btnRead);
+    const std::string name = MessageFileBaseName(subject, numberText);
+    const int row = number - 1;
+    SetRowText(row, ColDownloadedFile, name);
+    btnRead->setEnabled(true);
+    buttons.KeepEnabled(btnRead);
 
-  // The message as it travelled, without the terminating line.
-  received += "\r\n";
-  if (!WriteFileAtomic(MessageFilePath(folder, name), received)) {
-    SetRowText(row, ColDownloadedFile, numberText);
-    const std::string fallback = MessageFilePath(folder, numberText);
-    if (!WriteFileAtomic(fallback, received)) throw std::runtime_error("Cannot create file " + fallback);
-  }
-  Dialogs().ShowMessage(this, Cp("下載完成, 可以看信了 ^_^"));
+    // The message as it travelled, without the terminating line.
+    received += "\r\n";
+    if (!WriteFileAtomic(MessageFilePath(folder, name), received)) {
+      SetRowText(row, ColDownloadedFile, numberText);
+      const std::string fallback = MessageFilePath(folder, numberText);
+      if (!WriteFileAtomic(fallback, received)) throw std::runtime_error("Cannot create file " + fallback);
+    }
+    Dialogs().ShowMessage(this, Cp("下載完成, 可以看信了 ^_^"));
+  });
 }
 
 // ---- viewing a downloaded message ----

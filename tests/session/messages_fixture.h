@@ -18,6 +18,8 @@
 #include "app/dialogs.h"
 #include "app/qt_text.h"
 #include "common/app_path.h"
+#include "common/file_io.h"
+#include "common/text_lines.h"
 #include "decode/TForm2.h"
 #include "filter/TForm3.h"
 #include "session/TForm1.h"
