@@ -1,0 +1,499 @@
+#include "net/tcp_client.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "common/trim.h"
+#include "net/tls_intercept.h"
+
+namespace brevan {
+namespace {
+
+constexpr size_t kReceiveChunk = 32768;  // the most one receive asks for
+constexpr int kSliceMs = 250;            // longest wait without servicing
+constexpr int kConnectTimeoutMs = 30000;
+
+std::function<void()>& ServiceCallback() {
+  static std::function<void()> callback;
+  return callback;
+}
+
+void RunService() {
+  // A copy: the callback may install another one while it runs.
+  std::function<void()> callback = ServiceCallback();
+  if (callback) callback();
+}
+
+NetError ClosedError() { return NetError("Connection Closed Gracefully."); }
+
+NetError SocketError(int code) {
+  char text[512];
+  std::snprintf(text, sizeof text, "Socket Error # %d\r\n%s", code, std::strerror(code));
+  return NetError(text, code);
+}
+
+NetError SocketError(int code, const char* systemText) {
+  std::string text = "Socket Error # " + std::to_string(code) + "\r\n" + systemText;
+  return NetError(text, code);
+}
+
+// The "shutdown" socket error: the connection is gone for sending.
+bool IsShutdownError(int code) { return code == EPIPE || code == ESHUTDOWN; }
+
+// The input buffer: bytes live in [begin_, end_). Consumed bytes only move
+// the read offset; the live bytes are moved to the front when the free tail
+// is too short and at least as many bytes are dead as alive, so each byte is
+// moved a bounded number of times however a download is taken.
+class InputBuffer {
+ public:
+  size_t Size() const { return end_ - begin_; }
+  const char* Data() const { return data_.get() + begin_; }
+  void Clear() { begin_ = end_ = scanned_ = 0; }
+
+  // Room for n more bytes at the end; Commit tells how many arrived.
+  char* Reserve(size_t n) {
+    if (cap_ - end_ < n) {
+      size_t live = Size();
+      if (begin_ > 0 && begin_ >= live && cap_ - live >= n) {
+        std::memmove(data_.get(), data_.get() + begin_, live);
+      } else {
+        size_t cap = cap_ ? cap_ : kReceiveChunk * 2;
+        while (cap - live < n) cap *= 2;
+        std::unique_ptr<char[]> bigger(new char[cap]);
+        if (live) std::memcpy(bigger.get(), data_.get() + begin_, live);
+        data_ = std::move(bigger);
+        cap_ = cap;
+      }
+      scanned_ -= begin_;
+      begin_ = 0;
+      end_ = live;
+    }
+    return data_.get() + end_;
+  }
+  void Commit(size_t n) { end_ += n; }
+
+  // Index of the first LF from the front, or npos. Bytes already searched
+  // are not searched again, so a long line arriving in pieces stays linear.
+  size_t FindLineFeed() {
+    size_t from = scanned_ > begin_ ? scanned_ : begin_;
+    const void* hit = from < end_ ? std::memchr(data_.get() + from, '\n', end_ - from) : nullptr;
+    if (!hit) {
+      scanned_ = end_;
+      return std::string::npos;
+    }
+    size_t at = static_cast<const char*>(hit) - data_.get();
+    scanned_ = at;
+    return at - begin_;
+  }
+
+  std::string Take(size_t n) {
+    std::string out(Data(), n);
+    begin_ += n;
+    if (begin_ == end_) Clear();
+    return out;
+  }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  size_t cap_ = 0;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  size_t scanned_ = 0;  // bytes before this hold no LF
+};
+
+}  // namespace
+
+struct TIdTCPConnection::Impl {
+  int fd = -1;
+  InputBuffer input;
+  bool closedByPeer = false;
+  bool readTimedOut = false;
+  // Bumped by every Open and Close: a wait that services the program sees
+  // when a nested call has closed (or closed and reopened) the connection.
+  unsigned long generation = 0;
+  // Cleared when the connection object is destroyed, possibly by a nested
+  // call inside one of our own waits.
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+  TIdConnectionInterceptOpenSSL tls;
+
+  bool Held() const { return fd >= 0; }
+};
+
+TIdTCPConnection::TIdTCPConnection() : impl_(new Impl) {}
+
+TIdTCPConnection::~TIdTCPConnection() {
+  *impl_->alive = false;
+  // Destruction releases the connection without sending anything and
+  // without notifying: the owner is going away.
+  if (impl_->fd >= 0) ::close(impl_->fd);
+  delete impl_;
+}
+
+void TIdTCPConnection::SetServiceCallback(std::function<void()> callback) {
+  ServiceCallback() = std::move(callback);
+}
+
+void TIdTCPConnection::SetTlsLibraryNames(const std::string& ssl, const std::string& crypto) {
+  TIdConnectionInterceptOpenSSL::SetLibraryNames(ssl, crypto);
+}
+
+void TIdTCPConnection::Open() {
+  Impl& s = *impl_;
+  if (s.Held()) throw NetError("Already connected.");
+  s.input.Clear();
+  s.closedByPeer = false;
+  s.readTimedOut = false;
+
+  s.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (s.fd < 0) throw SocketError(errno);
+  ++s.generation;
+
+  // Any failure from here to the end of the TCP connect closes the socket
+  // again (the owner hears OnDisconnected) before the error goes up.
+  try {
+    if (Port < 0 || Port > 65535) throw SocketError(EINVAL);  // never wrap to another port
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(Port));
+    if (inet_pton(AF_INET, Host.c_str(), &addr.sin_addr) != 1) {
+      addrinfo hints{};
+      hints.ai_family = AF_INET;
+      hints.ai_socktype = SOCK_STREAM;
+      addrinfo* found = nullptr;
+      int rc = ::getaddrinfo(Host.c_str(), nullptr, &hints, &found);
+      if (rc != 0 || !found) {
+        if (rc == EAI_SYSTEM && errno != 0) throw SocketError(errno);
+        throw SocketError(EHOSTUNREACH, ::gai_strerror(rc ? rc : EAI_NONAME));
+      }
+      addr.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+      ::freeaddrinfo(found);
+    }
+    // Non-blocking connect with a bound, so an unreachable host cannot keep
+    // the window frozen for the system's minutes-long connect timeout.
+    if (::connect(s.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      if (errno != EINPROGRESS && errno != EINTR) throw SocketError(errno);
+      pollfd p{s.fd, POLLOUT, 0};
+      int r;
+      do {
+        r = ::poll(&p, 1, kConnectTimeoutMs);
+      } while (r < 0 && errno == EINTR);
+      if (r == 0) throw SocketError(ETIMEDOUT);
+      if (r < 0) throw SocketError(errno);
+      int soError = 0;
+      socklen_t len = sizeof soError;
+      if (::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) throw SocketError(errno);
+      if (soError != 0) throw SocketError(soError);
+    }
+  } catch (...) {
+    Close();
+    throw;
+  }
+
+  // A TLS failure leaves the TCP socket held; the caller closes it.
+  if (UseTls) s.tls.Connect(s.fd, kConnectTimeoutMs);
+}
+
+void TIdTCPConnection::Close() {
+  Impl& s = *impl_;
+  if (s.Held()) {
+    s.tls.SendCloseNotify();
+    ::close(s.fd);
+    s.fd = -1;
+    s.closedByPeer = true;
+    ++s.generation;
+    s.tls.Release();
+    // Copy the handler: it may replace itself, or reopen this connection.
+    std::function<void()> handler = OnDisconnected;
+    if (handler) handler();
+    return;
+  }
+  s.tls.Release();
+}
+
+bool TIdTCPConnection::IsOpen() {
+  Impl& s = *impl_;
+  if ((s.closedByPeer || !s.Held()) && s.Held()) Close();
+  return impl_->Held();
+}
+
+int TIdTCPConnection::BufferedByteCount() const { return static_cast<int>(impl_->input.Size()); }
+
+std::string TIdTCPConnection::TakeBytes(int n) {
+  Impl& s = *impl_;
+  if (n <= 0) return std::string();
+  if (s.input.Size() < static_cast<size_t>(n)) throw NetError("Not enough data in buffer.");
+  return s.input.Take(static_cast<size_t>(n));
+}
+
+bool TIdTCPConnection::ReadTimedOut() const { return impl_->readTimedOut; }
+
+std::string TIdTCPConnection::LastReply() const { return ReplyLines.empty() ? std::string() : ReplyLines.back(); }
+
+namespace {
+
+// The slices of a wait: a finite wait is a run of 250 ms slices of which
+// only the first may be shorter (600 ms: 100, 250, 250).
+int FirstSlice(int timeoutMs) {
+  if (timeoutMs < 0) return kSliceMs;
+  if (timeoutMs <= kSliceMs) return timeoutMs;
+  return (timeoutMs - 1) % kSliceMs + 1;
+}
+
+}  // namespace
+
+int TIdTCPConnection::WaitForData(int timeoutMs) {
+  Impl& s = *impl_;
+  std::shared_ptr<bool> alive = s.alive;
+  if (s.closedByPeer || !s.Held()) {
+    if (s.Held()) Close();
+    if (!*alive) throw ClosedError();
+    if (s.input.Size() == 0) throw ClosedError();
+  }
+  if (!s.Held()) return 0;
+
+  const bool infinite = timeoutMs < 0;
+  int slice = FirstSlice(timeoutMs);
+  long remaining = infinite ? 0 : timeoutMs;
+  const unsigned long generation = s.generation;
+  size_t received = 0;
+
+  for (;;) {
+    bool ready = s.tls.Pending() > 0;
+    if (!ready) {
+      pollfd p{s.fd, POLLIN, 0};
+      int r = ::poll(&p, 1, slice);
+      ready = r > 0 || (r < 0 && errno != EINTR);
+    }
+    const size_t before = s.input.Size();
+    RunService();
+    // The callback may have closed, reopened or destroyed this connection.
+    if (!*alive) throw ClosedError();
+    if (!s.Held() || s.generation != generation) throw ClosedError();
+    if (s.input.Size() != before) return 0;  // a nested read took or added bytes
+
+    if (ready) {
+      char* room = s.input.Reserve(kReceiveChunk);
+      ssize_t n;
+      int err = 0;
+      bool wouldBlock = false;
+      if (s.tls.Active()) {
+        size_t got = 0;
+        auto io = s.tls.Read(room, kReceiveChunk, got, err);
+        n = io == TIdConnectionInterceptOpenSSL::Io::Done ? static_cast<ssize_t>(got)
+            : io == TIdConnectionInterceptOpenSSL::Io::Closed ? 0
+                                                               : -1;
+        wouldBlock = io == TIdConnectionInterceptOpenSSL::Io::WouldBlock;
+      } else {
+        n = ::recv(s.fd, room, kReceiveChunk, 0);
+        if (n < 0) {
+          err = errno;
+          wouldBlock = err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+        }
+      }
+      if (n > 0) {
+        s.input.Commit(static_cast<size_t>(n));
+        received = static_cast<size_t>(n);
+        break;
+      }
+      if (n == 0) {
+        s.closedByPeer = true;
+        break;
+      }
+      if (!wouldBlock) {
+        if (IsShutdownError(err)) {
+          Close();
+          if (!*alive || s.input.Size() == 0) throw SocketError(err);
+          return 0;
+        }
+        throw SocketError(err);  // the socket stays held
+      }
+      // Readable but nothing to take (a partial TLS record): wait on.
+    }
+    if (!infinite) {
+      remaining -= slice;
+      if (remaining <= 0) return 0;
+    }
+    slice = kSliceMs;
+  }
+
+  if (s.closedByPeer || !s.Held()) {
+    if (s.Held()) Close();
+    if (!*alive) throw ClosedError();
+    if (s.input.Size() == 0) throw ClosedError();
+  }
+  return static_cast<int>(received);
+}
+
+std::string TIdTCPConnection::ReadLine(int timeoutMs) {
+  Impl& s = *impl_;
+  std::shared_ptr<bool> alive = s.alive;
+  s.readTimedOut = false;
+  for (;;) {
+    size_t lf = s.input.FindLineFeed();
+    if (lf != std::string::npos) {
+      std::string line = s.input.Take(lf + 1);
+      line.pop_back();
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return line;
+    }
+    // A peer that closed mid-line: the partial line is not a line.
+    if (s.closedByPeer || !s.Held()) {
+      if (s.Held()) Close();
+      throw ClosedError();
+    }
+    const size_t before = s.input.Size();
+    int n = WaitForData(timeoutMs);
+    if (!*alive) throw ClosedError();
+    // Nothing new and still connected: the time ran out. A close seen by
+    // this wait goes round to the closed test above instead.
+    if (n == 0 && s.input.Size() == before && s.Held() && !s.closedByPeer) {
+      s.readTimedOut = true;
+      return std::string();
+    }
+  }
+}
+
+void TIdTCPConnection::WriteLine(std::string_view text) {
+  Impl& s = *impl_;
+  std::shared_ptr<bool> alive = s.alive;
+  if (!s.Held()) throw ClosedError();
+  if (s.closedByPeer) {
+    Close();
+    throw ClosedError();
+  }
+  std::string data;
+  data.reserve(text.size() + 2);
+  data.append(text);
+  data.append("\r\n");
+
+  const unsigned long generation = s.generation;
+  size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n;
+    int err = 0;
+    bool wouldBlock = false;
+    const bool tls = s.tls.Active();
+    if (tls) {
+      size_t put = 0;
+      auto io = s.tls.Write(data.data() + sent, data.size() - sent, put, err);
+      n = io == TIdConnectionInterceptOpenSSL::Io::Done ? static_cast<ssize_t>(put)
+          : io == TIdConnectionInterceptOpenSSL::Io::Closed ? 0
+                                                             : -1;
+    } else {
+      // MSG_NOSIGNAL: a closed peer is an EPIPE error, never a SIGPIPE.
+      n = ::send(s.fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+      if (n < 0) {
+        err = errno;
+        wouldBlock = err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+      }
+    }
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      if (!tls) {
+        RunService();
+        if (!*alive) throw ClosedError();
+        if (!s.Held() || s.generation != generation) {
+          if (sent < data.size()) throw ClosedError();
+          return;
+        }
+      }
+      continue;
+    }
+    if (wouldBlock) {
+      pollfd p{s.fd, POLLOUT, 0};
+      ::poll(&p, 1, kSliceMs);
+      continue;
+    }
+    if (n == 0) {
+      s.closedByPeer = true;
+      Close();
+      if (!*alive || s.input.Size() == 0) throw ClosedError();
+      return;
+    }
+    if (IsShutdownError(err)) {
+      Close();
+      throw SocketError(err);
+    }
+    throw SocketError(err);  // the socket stays held
+  }
+}
+
+namespace {
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char a = text[i], b = prefix[i];
+    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
+    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// The number in the first three characters of a reply, 0 when they are not
+// one (an optional sign and digits only).
+int NumericCode(std::string_view reply) {
+  std::string_view head = reply.substr(0, 3);
+  size_t i = 0;
+  bool negative = false;
+  if (i < head.size() && (head[i] == '+' || head[i] == '-')) negative = head[i++] == '-';
+  if (i == head.size()) return 0;
+  int value = 0;
+  for (; i < head.size(); ++i) {
+    if (head[i] < '0' || head[i] > '9') return 0;
+    value = value * 10 + (head[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+}  // namespace
+
+int TIdTCPConnection::SendCommand(std::string_view text) {
+  WriteLine(text);
+  ReplyLines.clear();
+  auto readReplyLine = [this] {
+    for (;;) {
+      std::string line = TrimBlank(ReadLine(InfiniteWait));
+      if (!line.empty()) return line;
+    }
+  };
+  std::string first = readReplyLine();
+  ReplyLines.push_back(first);
+  // A reply continued with "-" in its 4th character ends at a line starting
+  // with the same three characters and a space.
+  if (first.size() > 3 && first[3] == '-') {
+    std::string endPrefix = first.substr(0, 3) + " ";
+    for (;;) {
+      std::string line = readReplyLine();
+      ReplyLines.push_back(line);
+      if (line.size() < 4 || StartsWithNoCase(line, endPrefix)) break;
+    }
+  }
+  std::string last = LastReply();
+  if (StartsWithNoCase(last, "+OK")) return 1;
+  if (StartsWithNoCase(last, "-ERR")) return 0;
+  return NumericCode(last);
+}
+
+void TIdTCPConnection::CaptureLines(std::vector<std::string>& lines, std::string_view endMarker, bool unstuff) {
+  for (;;) {
+    std::string line = ReadLine(InfiniteWait);
+    if (line == endMarker) return;
+    if (unstuff && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+    lines.push_back(std::move(line));
+  }
+}
+
+}  // namespace brevan

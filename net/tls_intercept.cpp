@@ -1,0 +1,329 @@
+#include "net/tls_intercept.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include "net/tcp_client.h"
+
+namespace brevan {
+namespace {
+
+// The OpenSSL entry points we call, looked up once the libraries load. The
+// header gives the types; the library itself is never linked.
+struct SslApi {
+  int (*init_ssl)(uint64_t, const OPENSSL_INIT_SETTINGS*) = nullptr;
+  const SSL_METHOD* (*client_method)() = nullptr;
+  SSL_CTX* (*ctx_new)(const SSL_METHOD*) = nullptr;
+  void (*ctx_free)(SSL_CTX*) = nullptr;
+  void (*ctx_set_passwd_cb)(SSL_CTX*, pem_password_cb*) = nullptr;
+  void (*ctx_set_passwd_userdata)(SSL_CTX*, void*) = nullptr;
+  int (*ctx_set_cipher_list)(SSL_CTX*, const char*) = nullptr;
+  SSL* (*ssl_new)(SSL_CTX*) = nullptr;
+  void (*ssl_free)(SSL*) = nullptr;
+  int (*set_fd)(SSL*, int) = nullptr;
+  int (*connect)(SSL*) = nullptr;
+  int (*read)(SSL*, void*, int) = nullptr;
+  int (*write)(SSL*, const void*, int) = nullptr;
+  int (*get_error)(const SSL*, int) = nullptr;
+  int (*shutdown)(SSL*) = nullptr;
+  void (*set_shutdown)(SSL*, int) = nullptr;
+  int (*pending)(const SSL*) = nullptr;
+  void (*err_clear)() = nullptr;
+};
+
+std::mutex g_apiMutex;
+SslApi g_api;
+bool g_loaded = false;
+std::string g_sslName;
+std::string g_cryptoName;
+
+void* OpenFirst(const std::string& chosen, const char* versioned, const char* plain, int flags) {
+  if (!chosen.empty()) return dlopen(chosen.c_str(), flags);
+  void* h = dlopen(versioned, flags);
+  return h ? h : dlopen(plain, flags);
+}
+
+template <typename F>
+bool Bind(void* lib, const char* name, F& slot) {
+  slot = reinterpret_cast<F>(dlsym(lib, name));
+  return slot != nullptr;
+}
+
+// Loads and initialises OpenSSL 3 on first use. A failed attempt leaves
+// nothing loaded, so the next TLS connect tries again.
+bool LoadSsl() {
+  std::lock_guard<std::mutex> lock(g_apiMutex);
+  if (g_loaded) return true;
+  // libcrypto first and global, so libssl's own references resolve to it.
+  void* crypto = OpenFirst(g_cryptoName, "libcrypto.so.3", "libcrypto.so", RTLD_NOW | RTLD_GLOBAL);
+  if (!crypto) return false;
+  void* ssl = OpenFirst(g_sslName, "libssl.so.3", "libssl.so", RTLD_NOW);
+  if (!ssl) {
+    dlclose(crypto);
+    return false;
+  }
+  SslApi api;
+  bool ok = Bind(ssl, "OPENSSL_init_ssl", api.init_ssl) &&
+            Bind(ssl, "TLS_client_method", api.client_method) &&
+            Bind(ssl, "SSL_CTX_new", api.ctx_new) && Bind(ssl, "SSL_CTX_free", api.ctx_free) &&
+            Bind(ssl, "SSL_CTX_set_default_passwd_cb", api.ctx_set_passwd_cb) &&
+            Bind(ssl, "SSL_CTX_set_default_passwd_cb_userdata", api.ctx_set_passwd_userdata) &&
+            Bind(ssl, "SSL_CTX_set_cipher_list", api.ctx_set_cipher_list) &&
+            Bind(ssl, "SSL_new", api.ssl_new) && Bind(ssl, "SSL_free", api.ssl_free) &&
+            Bind(ssl, "SSL_set_fd", api.set_fd) && Bind(ssl, "SSL_connect", api.connect) &&
+            Bind(ssl, "SSL_read", api.read) && Bind(ssl, "SSL_write", api.write) &&
+            Bind(ssl, "SSL_get_error", api.get_error) && Bind(ssl, "SSL_shutdown", api.shutdown) &&
+            Bind(ssl, "SSL_set_shutdown", api.set_shutdown) &&
+            Bind(ssl, "SSL_pending", api.pending) && Bind(crypto, "ERR_clear_error", api.err_clear);
+  if (!ok || api.init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1) {
+    dlclose(ssl);
+    dlclose(crypto);
+    return false;
+  }
+  g_api = api;
+  g_loaded = true;  // the libraries stay loaded for the program's run
+  return true;
+}
+
+// OpenSSL writes to the socket with write(), which raises SIGPIPE on a
+// closed peer. Block it around each call and swallow one that this call
+// caused, so a dropped TLS connection is an error, never a dead program.
+class SigpipeGuard {
+ public:
+  SigpipeGuard() {
+    sigemptyset(&pipeSet_);
+    sigaddset(&pipeSet_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipeSet_, &old_);
+  }
+  ~SigpipeGuard() {
+    if (!wasPending_) {
+      sigset_t pending;
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE) == 1) {
+        timespec zero{0, 0};
+        int saved = errno;
+        sigtimedwait(&pipeSet_, nullptr, &zero);
+        errno = saved;
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+
+ private:
+  sigset_t pipeSet_;
+  sigset_t old_;
+  bool wasPending_ = false;
+};
+
+// Waits for the socket; false on timeout. A negative timeout waits forever.
+bool PollFor(int fd, short events, int timeoutMs) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    int r = poll(&p, 1, timeoutMs);
+    if (r >= 0) return r > 0;
+    if (errno != EINTR) return true;  // let the next call report the error
+  }
+}
+
+}  // namespace
+
+void TIdConnectionInterceptOpenSSL::SetLibraryNames(const std::string& ssl, const std::string& crypto) {
+  std::lock_guard<std::mutex> lock(g_apiMutex);
+  if (g_loaded) return;
+  g_sslName = ssl;
+  g_cryptoName = crypto;
+}
+
+int TIdConnectionInterceptOpenSSL::PasswordCallback(char* buf, int size, int, void* userdata) {
+  auto* self = static_cast<TIdConnectionInterceptOpenSSL*>(userdata);
+  if (!self || !buf || size <= 0) return 0;
+  std::string word = self->OnGetPassword ? self->OnGetPassword() : std::string();
+  int n = static_cast<int>(std::min<size_t>(word.size(), static_cast<size_t>(size)));
+  std::memcpy(buf, word.data(), static_cast<size_t>(n));
+  return n;
+}
+
+TIdConnectionInterceptOpenSSL::~TIdConnectionInterceptOpenSSL() {
+  if (ssl_) {
+    // Destruction sends nothing: mark the shutdown done so SSL_free stays quiet.
+    g_api.set_shutdown(ssl_, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+  }
+  Release();
+}
+
+void TIdConnectionInterceptOpenSSL::Connect(int fd, int timeoutMs) {
+  Release();
+  if (!LoadSsl()) throw NetError("Could not load SSL library.");
+  ctx_ = g_api.ctx_new(g_api.client_method());
+  if (!ctx_) throw NetError("Error creating SSL context.");
+  g_api.ctx_set_passwd_cb(ctx_, &PasswordCallback);
+  g_api.ctx_set_passwd_userdata(ctx_, this);
+  // The library keeps the parts of this list it still knows.
+  g_api.err_clear();
+  if (g_api.ctx_set_cipher_list(ctx_, "ALL:!ADH:RC4+RSA:+HIGH:+MEDIUM:+LOW:+SSLv2:+EXP") != 1) {
+    throw NetError("SetCipher failed.");
+  }
+  // No peer verification: the server certificate is accepted as it is.
+  ssl_ = g_api.ssl_new(ctx_);
+  if (!ssl_) throw NetError("Error binding data to SSL socket.");
+  if (g_api.set_fd(ssl_, fd) != 1) throw NetError("Error binding data to SSL socket.");
+  fd_ = fd;
+
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int r;
+    int e;
+    {
+      SigpipeGuard guard;
+      g_api.err_clear();
+      r = g_api.connect(ssl_);
+      e = r < 1 ? g_api.get_error(ssl_, r) : SSL_ERROR_NONE;
+    }
+    if (r == 1) break;
+    if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) {
+      throw NetError("Error connecting with SSL.");
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !PollFor(fd, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, static_cast<int>(left))) {
+      throw NetError("Error connecting with SSL.");
+    }
+  }
+  established_ = true;
+}
+
+TIdConnectionInterceptOpenSSL::Io TIdConnectionInterceptOpenSSL::Read(char* out, size_t n, size_t& got, int& err) {
+  got = 0;
+  err = 0;
+  if (!ssl_) {
+    err = ENOTCONN;
+    return Io::Error;
+  }
+  int ask = static_cast<int>(std::min<size_t>(n, 1u << 30));
+  for (;;) {
+    int r;
+    int e;
+    int sysErr;
+    {
+      SigpipeGuard guard;
+      g_api.err_clear();
+      errno = 0;
+      r = g_api.read(ssl_, out, ask);
+      sysErr = errno;
+      e = r > 0 ? SSL_ERROR_NONE : g_api.get_error(ssl_, r);
+    }
+    if (r > 0) {
+      got = static_cast<size_t>(r);
+      return Io::Done;
+    }
+    switch (e) {
+      case SSL_ERROR_WANT_READ:
+        // Part of a record, or only a handshake message such as a session
+        // ticket: nothing for the caller yet.
+        return Io::WouldBlock;
+      case SSL_ERROR_WANT_WRITE:
+        PollFor(fd_, POLLOUT, 250);
+        continue;
+      case SSL_ERROR_ZERO_RETURN:
+        return Io::Closed;
+      case SSL_ERROR_SYSCALL:
+        // A peer that drops the TCP stream without a close notification
+        // looks like this with errno 0: an end of stream all the same.
+        if (sysErr == 0 || sysErr == EAGAIN) return sysErr == EAGAIN ? Io::WouldBlock : Io::Closed;
+        err = sysErr;
+        return Io::Error;
+      default:
+        err = EPROTO;
+        return Io::Error;
+    }
+  }
+}
+
+TIdConnectionInterceptOpenSSL::Io TIdConnectionInterceptOpenSSL::Write(const char* data, size_t n, size_t& put, int& err) {
+  put = 0;
+  err = 0;
+  if (!ssl_) {
+    err = ENOTCONN;
+    return Io::Error;
+  }
+  int ask = static_cast<int>(std::min<size_t>(n, 1u << 30));
+  for (;;) {
+    int r;
+    int e;
+    int sysErr;
+    {
+      SigpipeGuard guard;
+      g_api.err_clear();
+      errno = 0;
+      r = g_api.write(ssl_, data, ask);
+      sysErr = errno;
+      e = r > 0 ? SSL_ERROR_NONE : g_api.get_error(ssl_, r);
+    }
+    if (r > 0) {
+      put = static_cast<size_t>(r);
+      return Io::Done;
+    }
+    switch (e) {
+      case SSL_ERROR_WANT_WRITE:
+        PollFor(fd_, POLLOUT, 250);
+        continue;
+      case SSL_ERROR_WANT_READ:
+        PollFor(fd_, POLLIN, 250);
+        continue;
+      case SSL_ERROR_ZERO_RETURN:
+        return Io::Closed;
+      case SSL_ERROR_SYSCALL:
+        if (sysErr == 0) return Io::Closed;
+        err = sysErr;
+        return Io::Error;
+      default:
+        err = EPROTO;
+        return Io::Error;
+    }
+  }
+}
+
+size_t TIdConnectionInterceptOpenSSL::Pending() const {
+  if (!ssl_ || !established_) return 0;
+  int p = g_api.pending(ssl_);
+  return p > 0 ? static_cast<size_t>(p) : 0;
+}
+
+void TIdConnectionInterceptOpenSSL::SendCloseNotify() {
+  if (!ssl_ || !established_) return;
+  SigpipeGuard guard;
+  g_api.err_clear();
+  g_api.shutdown(ssl_);  // one attempt; the socket closes right after
+  g_api.err_clear();
+  established_ = false;
+}
+
+void TIdConnectionInterceptOpenSSL::Release() {
+  if (ssl_) {
+    // A session whose handshake failed, or whose notification already went,
+    // must not try to send again on free.
+    g_api.set_shutdown(ssl_, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+    g_api.ssl_free(ssl_);
+    ssl_ = nullptr;
+  }
+  if (ctx_) {
+    g_api.ctx_free(ctx_);
+    ctx_ = nullptr;
+  }
+  fd_ = -1;
+  established_ = false;
+}
+
+}  // namespace brevan
