@@ -114,6 +114,15 @@ INSTANTIATE_TEST_SUITE_P(
         MatchRow{"big5_as_two_bytes", "^..$", 0, "\xA4\x40", 0, 0, 0, "\xA4\x40"}),
     [](const ::testing::TestParamInfo<MatchRow>& info) { return std::string(info.param.name); });
 
+TEST(RegexMatch, EmptyViewWithoutStorage) {
+  // A default view has no pointer at all; it is still the empty subject.
+  const std::string_view nothing;
+  EXPECT_TRUE(NewRegex("^$", 0)->IsMatch(nothing));
+  EXPECT_EQ(NewRegex("", 0)->Match(nothing)->Index(), 0);
+  EXPECT_EQ(NewRegex("", 0)->Replace(nothing, "-"), "-");
+  EXPECT_EQ(NewRegex("x", 0)->Split(nothing)->Count(), 1);
+}
+
 // --- groups ---------------------------------------------------------------------
 
 struct GroupRow {
