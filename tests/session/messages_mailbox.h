@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -20,7 +22,7 @@ namespace brevan::testing_support {
 class MailboxServer {
  public:
   // What the server does instead of answering a command.
-  enum class Fault { None, Err, Drop, DropMidReply };
+  enum class Fault { None, Err, Drop, DropMidReply, SlowReply };
 
   explicit MailboxServer(std::vector<std::string> messages) : messages_(std::move(messages)) {
     for (size_t i = 0; i < messages_.size(); ++i)
@@ -146,6 +148,13 @@ class MailboxServer {
       if (what == Fault::DropMidReply) {
         SendAll(fd, reply.substr(0, reply.size() / 2));
         return;
+      }
+      if (what == Fault::SlowReply) {
+        // The status line now, the rest after a pause the client must wait through.
+        const size_t status = reply.find("\r\n") + 2;
+        SendAll(fd, reply.substr(0, status));
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        reply.erase(0, status);
       }
       SendAll(fd, reply);
       if (line == "quit") return;
