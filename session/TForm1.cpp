@@ -729,6 +729,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
     }
     disconnectDone_->WaitFor(kCloseWaitBound);
   }
+  // No tick may reach a window on its way out, even while its destruction
+  // waits for a running handler to return.
+  Timer1->stop();
+  Timer2->stop();
   event->accept();
   RequestDestroy();
 }
@@ -738,8 +742,6 @@ void TForm1::RequestDestroy() {
     destroyRequested_ = true;
     return;
   }
-  Timer1->stop();
-  Timer2->stop();
   QWidget* target = this;
   if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) target = sub;
   target->hide();

@@ -191,6 +191,30 @@ TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   EXPECT_EQ(peer.Lines(), (std::vector<std::string>{"user alice", "pass ", "list", "dele 1", "quit"}));
 }
 
+TEST_F(FrameTest, FrameClosedWhileALoginAwaitsTheServer) {
+  LoopbackPeer peer({{Say("+OK ready\r\n"), Idle()}});  // USER is never answered
+  QPointer<TForm1> w = frame_->SessionWindows().at(0);
+  w->ComboBox1->setEditText("127.0.0.1");
+  w->Edit4->setText("alice");
+  w->Edit3->setText(QString::number(peer.Port()));
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (!peer.Lines().empty()) {
+      closer.stop();
+      frame_->close();
+    }
+  });
+  closer.start(10);
+  w->btnConnect->click();  // the frame closes inside the wait for the USER reply
+  DrainEvents();
+  EXPECT_FALSE(frame_->isVisible());
+  EXPECT_TRUE(w.isNull());
+  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  EXPECT_EQ(peer.Lines(), (std::vector<std::string>{"user alice", "quit"}));
+  EXPECT_TRUE(dialogs_.messages.empty());
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
 TEST_F(FrameTest, AboutBoxIsModalWithItsDefaultOk) {
   frame_->AboutBox = new TAboutBox(frame_.get());
   EXPECT_EQ(frame_->AboutBox->windowTitle(), QString::fromUtf8("關於Brevan"));

@@ -16,6 +16,7 @@
 #include "app/qt_text.h"
 #include "common/file_io.h"
 #include "session/TForm1.h"
+#include "session/TIdAntiFreeze.h"
 #include "session_lifecycle_support.h"
 
 namespace brevan::testing {
@@ -461,6 +462,30 @@ TEST_F(SessionLifecycleTest, PortFieldKeepsOnlyTypedDigits) {
   QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QString(QChar('\b')));
   QCoreApplication::sendEvent(w->Edit3, &backspace);
   EXPECT_EQ(w->Edit3->text(), "9951");
+}
+
+// ---- the anti-freeze ----
+
+TEST_F(SessionLifecycleTest, NewestAntiFreezeIsInForceAndTheOneBeforeTakesOver) {
+  auto older = std::make_unique<TIdAntiFreeze>();
+  auto newer = std::make_unique<TIdAntiFreeze>();
+  EXPECT_TRUE(newer->InForce());
+  EXPECT_FALSE(older->InForce());
+  newer.reset();
+  EXPECT_TRUE(older->InForce());
+  // A window's waits are still serviced after a younger window has gone: a
+  // close queued before the wait runs inside it.
+  older.reset();
+  LoopbackPeer peer({{Idle()}});
+  QPointer<TForm1> w = Window();
+  auto younger = std::make_unique<TForm1>();
+  younger.reset();
+  w->ComboBox1->setEditText("127.0.0.1");
+  w->Edit3->setText(QString::number(peer.Port()));
+  QTimer::singleShot(0, w, [&] { w->close(); });
+  w->btnConnect->click();
+  DrainEvents();
+  EXPECT_TRUE(w.isNull());
 }
 
 // ---- server text made fit for a box ----
