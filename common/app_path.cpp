@@ -21,15 +21,11 @@ std::string ExecutableFolder() {
   if (folder.empty()) {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n > 0) {
-      std::string exe(buf, static_cast<size_t>(n));
-      size_t slash = exe.rfind('/');
-      folder = Utf8ToAnsi(slash == std::string::npos ? std::string(".") : exe.substr(0, slash));
-    } else {
-      folder = ".";
-    }
+    std::string_view exe(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    size_t slash = exe.rfind('/');
+    folder = (slash == std::string_view::npos) ? std::string("./") : Utf8ToAnsi(exe.substr(0, slash + 1));
   }
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (folder.back() != '/') folder.push_back('/');
   return folder;
 }
 
