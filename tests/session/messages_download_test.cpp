@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QPointer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -203,6 +204,42 @@ TEST_F(DownloadTest, NoSecondExchangeWhileTheReplyIsAwaited) {
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "top 1 100"), 0);
   EXPECT_TRUE(form->btnFirst100->isEnabled());
   EXPECT_TRUE(form->btnRead->isEnabled());
+}
+
+// The window closes while a command waits for the server: the command stops
+// without touching the window again, and nothing is written or shown.
+TEST_F(DownloadTest, ClosingTheWindowDuringTheReplyStopsCleanly) {
+  MailboxServer server({"Subject: slow\r\n\r\nbody\r\n"});
+  server.FailAt("retr 1", Fault::SlowReply);
+  Connect(server);
+  Select(0);
+  TForm1* window = form.release();  // the window now destroys itself on close
+  QPointer<TForm1> alive(window);
+  QTimer::singleShot(100, window, [window] { window->close(); });
+  window->btnDownload->click();  // through the wired handler, as the user would
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(alive.isNull());
+  EXPECT_EQ(File("slow"), "<missing>");
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(DownloadTest, ClosingTheWindowDuringTheListingStopsCleanly) {
+  std::vector<std::string> messages(3, "Subject: s\r\n\r\n");
+  MailboxServer server(messages);
+  server.FailAt("top 2 0", Fault::SlowReply);
+  Connect(server);
+  TForm1* window = form.release();
+  QPointer<TForm1> alive(window);
+  QTimer::singleShot(100, window, [window] { window->close(); });
+  window->btnRetrieveHeader->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(alive.isNull());
+  EXPECT_TRUE(dialogs.errors.empty());
+  const std::vector<std::string> sent = server.Commands();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "top 3 0"), 1) << "only the listing after the login got there";
 }
 
 TEST_F(DownloadTest, UntrustedSessionLabelStaysInTheProgramFolder) {
