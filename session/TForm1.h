@@ -154,7 +154,6 @@ class TForm1 : public QWidget {
  private:
   void BuildLayout();
   void WireHandlers();
-  void SetCommandButtonsEnabled(bool enabled);
 
   void ShowSanitizedReply(const std::string& reply);
   // Destroys the window now, or when its outermost running handler returns.
