@@ -1,1 +1,375 @@
+// The connection's states and failures: peers that close or reset, waits,
+// the servicing of the program during waits, nested calls from the service
+// callback, and TLS.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "net/tcp_client.h"
+#include "tests/support/scripted_pop3_server.h"
+
+namespace brevan {
+namespace {
+
+using test::ScriptedPop3Server;
+
+const char kClosed[] = "Connection Closed Gracefully.";
+
+// Every test starts and ends without a service callback installed.
+class Connection : public ::testing::Test {
+ protected:
+  void SetUp() override { TIdTCPConnection::SetServiceCallback(nullptr); }
+  void TearDown() override { TIdTCPConnection::SetServiceCallback(nullptr); }
+
+  void Open(ScriptedPop3Server& server, bool tls = false) {
+    c.Host = "127.0.0.1";
+    c.Port = server.Port();
+    c.UseTls = tls;
+    c.OnDisconnected = [this] { ++disconnects; };
+    c.Open();
+  }
+  // The text of the NetError the call raises, or "" when none.
+  template <typename F>
+  static std::string ErrorOf(F&& call) {
+    try {
+      call();
+    } catch (const NetError& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  TIdTCPClient c;
+  int disconnects = 0;
+};
+
+TEST_F(Connection, PeerClosingMidLineRaisesAndNotifiesOnce) {
+  ScriptedPop3Server server;
+  server.SendLine("+OK hello").Send("+OK part").CloseConnection();
+  Open(server);
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK hello");
+  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_FALSE(c.IsOpen());
+  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(ErrorOf([&] { c.WriteLine("noop"); }), kClosed);
+  c.Close();
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(Connection, CloseTwiceNotifiesOnceAndReopens) {
+  ScriptedPop3Server server;
+  server.SendLine("+OK one").AwaitClientClose().SendLine("+OK two").AwaitClientClose();
+  Open(server);
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK one");
+  c.Close();
+  c.Close();
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_FALSE(c.IsOpen());
+  c.Open();  // the same object connects again
+  EXPECT_TRUE(c.IsOpen());
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK two");
+  c.Close();
+  EXPECT_EQ(disconnects, 2);
+}
+
+TEST_F(Connection, OpenWhileOpen) {
+  ScriptedPop3Server server;
+  server.AwaitClientClose();
+  Open(server);
+  EXPECT_EQ(ErrorOf([&] { c.Open(); }), "Already connected.");
+  EXPECT_TRUE(c.IsOpen());
+  EXPECT_EQ(disconnects, 0);
+  c.Close();
+}
+
+TEST_F(Connection, PeerClosingWithBytesLeftLetsThemBeTaken) {
+  ScriptedPop3Server server;
+  server.Send("abc").CloseConnection();
+  Open(server);
+  ASSERT_TRUE(server.WaitForScriptDone());
+  // Reads until the close is seen; the close does not raise while bytes are left.
+  while (c.IsOpen()) c.WaitForData(1000);
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_EQ(c.BufferedByteCount(), 3);
+  EXPECT_EQ(ErrorOf([&] { c.TakeBytes(4); }), "Not enough data in buffer.");
+  EXPECT_EQ(c.TakeBytes(2), "ab");
+  EXPECT_EQ(c.TakeBytes(1), "c");
+  EXPECT_EQ(c.TakeBytes(0), "");
+  EXPECT_EQ(ErrorOf([&] { c.WaitForData(1000); }), kClosed);
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(Connection, PeerClosingWithNothingLeftRaisesFromTheWait) {
+  ScriptedPop3Server server;
+  server.CloseConnection();
+  Open(server);
+  EXPECT_EQ(ErrorOf([&] { c.WaitForData(InfiniteWait); }), kClosed);
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(Connection, ReadLineTimeoutIsNotAnError) {
+  ScriptedPop3Server server;
+  server.AwaitCommand().SendLine("+OK late").AwaitClientClose();
+  Open(server);
+  EXPECT_EQ(c.ReadLine(300), "");
+  EXPECT_TRUE(c.ReadTimedOut());
+  EXPECT_TRUE(c.IsOpen());
+  EXPECT_EQ(c.WaitForData(0), 0);
+  c.WriteLine("go");
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK late");
+  EXPECT_FALSE(c.ReadTimedOut());
+  c.Close();
+}
+
+TEST_F(Connection, ResetByPeerIsASocketErrorAndKeepsTheSocket) {
+  ScriptedPop3Server server;
+  server.AwaitCommand().ResetConnection();
+  Open(server);
+  c.WriteLine("quit");
+  try {
+    c.ReadLine(InfiniteWait);
+    FAIL() << "no error";
+  } catch (const NetError& e) {
+    EXPECT_EQ(e.SocketError, ECONNRESET);
+    EXPECT_EQ(std::string(e.what()), "Socket Error # " + std::to_string(ECONNRESET) + "\r\n" + std::strerror(ECONNRESET));
+  }
+  EXPECT_TRUE(c.IsOpen());  // only a close counts as the end
+  EXPECT_EQ(disconnects, 0);
+  c.Close();
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(Connection, WriteToAVanishedPeerNeverKillsTheProgram) {
+  ScriptedPop3Server server;
+  server.ResetConnection();
+  Open(server);
+  ASSERT_TRUE(server.WaitForScriptDone());
+  // Keep writing until the reset shows; MSG_NOSIGNAL turns SIGPIPE into EPIPE.
+  std::string error;
+  for (int i = 0; i < 100 && error.empty(); ++i) error = ErrorOf([&] { c.WriteLine("noop"); });
+  EXPECT_NE(error, "");
+  c.Close();
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(Connection, RefusedConnectNotifiesAndRaisesTheSocketError) {
+  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(probe);  // nothing listens there now
+  c.Host = "127.0.0.1";
+  c.Port = ntohs(addr.sin_port);
+  c.OnDisconnected = [this] { ++disconnects; };
+  EXPECT_EQ(ErrorOf([&] { c.Open(); }), "Socket Error # " + std::to_string(ECONNREFUSED) + "\r\n" + std::strerror(ECONNREFUSED));
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_FALSE(c.IsOpen());
+}
+
+TEST_F(Connection, PortOutOfRangeIsRefusedNotWrapped) {
+  ScriptedPop3Server server;
+  c.Host = "127.0.0.1";
+  c.Port = server.Port() + 65536;  // would wrap onto the server's port
+  EXPECT_NE(ErrorOf([&] { c.Open(); }), "");
+  EXPECT_FALSE(c.IsOpen());
+  EXPECT_EQ(server.ConnectionsAccepted(), 0);
+}
+
+TEST_F(Connection, HostNameIsResolved) {
+  ScriptedPop3Server server;
+  server.SendLine("+OK named").AwaitClientClose();
+  c.Host = "localhost";
+  c.Port = server.Port();
+  c.Open();
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK named");
+  c.Close();
+}
+
+// ---- servicing during waits
+
+struct SliceRow {
+  const char* name;
+  int timeoutMs;
+  int slices;
+};
+
+void PrintTo(const SliceRow& row, std::ostream* os) { *os << row.name; }
+
+class WaitSlices : public Connection, public ::testing::WithParamInterface<SliceRow> {};
+
+// A wait that sees no data services the program once per slice of at most
+// 250 ms, of which only the first is shorter.
+TEST_P(WaitSlices, ServiceRunsOncePerSlice) {
+  ScriptedPop3Server server;
+  server.AwaitClientClose();
+  Open(server);
+  int calls = 0;
+  TIdTCPConnection::SetServiceCallback([&] { ++calls; });
+  EXPECT_EQ(c.WaitForData(GetParam().timeoutMs), 0);
+  EXPECT_EQ(calls, GetParam().slices);
+  calls = 0;
+  EXPECT_EQ(c.ReadLine(GetParam().timeoutMs), "");
+  EXPECT_EQ(calls, GetParam().slices);
+  TIdTCPConnection::SetServiceCallback(nullptr);
+  c.Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, WaitSlices,
+                         ::testing::Values(SliceRow{"zero", 0, 1}, SliceRow{"short", 100, 1}, SliceRow{"one_slice", 250, 1},
+                                           SliceRow{"just_over", 251, 2}, SliceRow{"six_hundred", 600, 3},
+                                           SliceRow{"one_second", 1000, 4}),
+                         [](const ::testing::TestParamInfo<SliceRow>& info) { return std::string(info.param.name); });
+
+TEST_F(Connection, InfiniteWaitServicesUntilDataComes) {
+  ScriptedPop3Server server;
+  server.AwaitCommand().SendLine("+OK at last").AwaitClientClose();
+  Open(server);
+  int calls = 0;
+  // The data is asked for from inside the twelfth service call: the wait
+  // must have kept servicing that long.
+  TIdTCPConnection::SetServiceCallback([&] {
+    if (++calls == 12) c.WriteLine("go");
+  });
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK at last");
+  EXPECT_GE(calls, 13);  // the nested send serviced once more
+  TIdTCPConnection::SetServiceCallback(nullptr);
+  c.Close();
+}
+
+TEST_F(Connection, EachPlainSendIsServiced) {
+  ScriptedPop3Server server;
+  server.AwaitClientClose();
+  Open(server);
+  int calls = 0;
+  TIdTCPConnection::SetServiceCallback([&] { ++calls; });
+  c.WriteLine("noop");
+  EXPECT_EQ(calls, 1);
+  TIdTCPConnection::SetServiceCallback(nullptr);
+  c.Close();
+}
+
+TEST_F(Connection, NestedCloseEndsTheWaitingCall) {
+  ScriptedPop3Server server;
+  server.AwaitClientClose();
+  Open(server);
+  TIdTCPConnection::SetServiceCallback([&] { c.Close(); });
+  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  TIdTCPConnection::SetServiceCallback(nullptr);
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_FALSE(c.IsOpen());
+}
+
+TEST_F(Connection, NestedCloseAndReopenStillEndsTheWaitingCall) {
+  ScriptedPop3Server server;
+  server.AwaitClientClose().SendLine("+OK second").AwaitClientClose();
+  Open(server);
+  bool done = false;
+  TIdTCPConnection::SetServiceCallback([&] {
+    if (done) return;
+    done = true;
+    c.Close();
+    c.Open();
+  });
+  // The outer read belonged to the first connection.
+  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  TIdTCPConnection::SetServiceCallback(nullptr);
+  EXPECT_TRUE(c.IsOpen());
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK second");
+  c.Close();
+  EXPECT_EQ(disconnects, 2);
+}
+
+TEST_F(Connection, ConnectionDestroyedInsideItsOwnWait) {
+  ScriptedPop3Server server;
+  server.AwaitClientClose();
+  auto owned = std::make_unique<TIdTCPClient>();
+  owned->Host = "127.0.0.1";
+  owned->Port = server.Port();
+  owned->Open();
+  TIdTCPClient* raw = owned.get();
+  TIdTCPConnection::SetServiceCallback([&] { owned.reset(); });
+  EXPECT_EQ(ErrorOf([&] { raw->ReadLine(InfiniteWait); }), kClosed);
+  TIdTCPConnection::SetServiceCallback(nullptr);
+  EXPECT_EQ(owned, nullptr);
+}
+
+TEST_F(Connection, NestedCommandInsideAWait) {
+  ScriptedPop3Server server;
+  // The greeting comes only after the nested NOOP was answered.
+  server.AwaitCommand().SendLine("+OK noop").Delay(20).SendLine("+OK greeting").AwaitClientClose();
+  Open(server);
+  bool nested = false;
+  std::string nestedReply;
+  TIdTCPConnection::SetServiceCallback([&] {
+    if (nested) return;
+    nested = true;
+    c.SendCommand("noop");
+    nestedReply = c.LastReply();
+  });
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK greeting");
+  TIdTCPConnection::SetServiceCallback(nullptr);
+  EXPECT_EQ(nestedReply, "+OK noop");
+  c.Close();
+}
+
+// ---- TLS
+
+TEST_F(Connection, TlsAgainstAPlainServerFailsAndKeepsTheSocket) {
+  ScriptedPop3Server server;
+  server.SendLine("+OK plain greeting").AwaitClientClose();
+  Open(server, false);
+  c.Close();
+  disconnects = 0;
+  c.UseTls = true;
+  EXPECT_EQ(ErrorOf([&] { c.Open(); }), "Error connecting with SSL.");
+  EXPECT_TRUE(c.IsOpen());
+  EXPECT_EQ(disconnects, 0);
+  c.Close();
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_FALSE(c.IsOpen());
+}
+
+TEST_F(Connection, TlsDialogueAndLargeTransfer) {
+  std::string big;
+  for (int i = 0; big.size() < 1000000; ++i) big += "line " + std::to_string(i) + " of the big message\r\n";
+  ScriptedPop3Server server(ScriptedPop3Server::Mode::Tls);
+  server.SendLine("+OK tls ready").AwaitCommand().SendLine("+OK here").Send(big).AwaitClientClose();
+  Open(server, true);
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK tls ready");
+  EXPECT_EQ(c.SendCommand("retr 1"), 1);
+  while (c.BufferedByteCount() < static_cast<int>(big.size())) c.WaitForData(InfiniteWait);
+  EXPECT_EQ(c.TakeBytes(static_cast<int>(big.size())), big);
+  ASSERT_TRUE(server.WaitForCommands(1));
+  EXPECT_EQ(server.Commands()[0], "retr 1");
+  c.Close();
+  EXPECT_EQ(disconnects, 1);
+  // A plain connection on the same object afterwards.
+  ScriptedPop3Server plain;
+  plain.SendLine("+OK plain").AwaitClientClose();
+  Open(plain, false);
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK plain");
+  c.Close();
+}
+
+TEST_F(Connection, TlsPeerClosingMidLine) {
+  ScriptedPop3Server server(ScriptedPop3Server::Mode::Tls);
+  server.Send("+OK par").CloseConnection();
+  Open(server, true);
+  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(disconnects, 1);
+}
+
+}  // namespace
+}  // namespace brevan
