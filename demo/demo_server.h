@@ -13,7 +13,8 @@ namespace brevan {
 // messages to user "demo" with password "demo", and honours DELE for as long
 // as it runs (the files are never touched). Once it listens it prints the
 // port on stdout; it ends on SIGTERM, SIGINT or SIGHUP and when its parent
-// process ends. Returns the exit status.
+// process ends, and then ends the process itself (status 0). Returns the
+// exit status when it cannot start.
 int RunDemoServer(int argc, char** argv);
 
 }  // namespace brevan

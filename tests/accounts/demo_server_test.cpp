@@ -133,14 +133,23 @@ class DemoServer : public testing::Test {
     return text.empty() ? 0 : std::stoi(text);
   }
 
-  // SIGTERM by process id; the exit status, or -1.
+  // SIGTERM by process id; the exit status, or -1 when it did not end by
+  // itself (it is then killed, so no server outlives the test).
   int Stop() {
     if (pid_ <= 0) return -1;
     ::kill(pid_, SIGTERM);
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    pid_t done = 0;
+    for (int i = 0; i < 100 && done == 0; ++i) {
+      done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (done == 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+    }
     pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return done != 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   int WaitExit() {
@@ -220,6 +229,16 @@ TEST_F(DemoServer, DeletionWithoutQuitIsNotKept) {
   Client c(port);
   ASSERT_TRUE(c.LogIn());
   EXPECT_EQ(c.List().size(), count);
+}
+
+TEST_F(DemoServer, StopsWhileAClientIsLoggedIn) {
+  const int port = Start("0-0");
+  ASSERT_NE(port, 0);
+  Client c(port);
+  ASSERT_TRUE(c.LogIn());
+  EXPECT_FALSE(c.List().empty());
+  EXPECT_EQ(Stop(), 0);  // the idle session must not hold the server up
+  EXPECT_EQ(c.Line(), "<no reply>");
 }
 
 TEST_F(DemoServer, OnlyDemoDemoLogsIn) {
