@@ -201,11 +201,6 @@ TEST_F(AccountFile, EmptyLinesAndLineEndsSurviveASave) {
   EXPECT_EQ(again, lines);
 }
 
-TEST_F(AccountFile, NoLinesWritesAnEmptyFile) {
-  ASSERT_TRUE(SaveAccountFile(path_, {}));
-  EXPECT_EQ(Bytes(), "");
-}
-
 TEST_F(AccountFile, OnlyTheOwnerMayReadIt) {
   ASSERT_TRUE(SaveAccountFile(path_, {"a.example.com;110;u;cHc="}));
   EXPECT_EQ(Mode(), 0600u);

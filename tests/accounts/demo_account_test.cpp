@@ -3,6 +3,9 @@
 
 #include "accounts/account_store.h"
 #include "common/file_io.h"
+#include "common/text_lines.h"
+#include "decode/header_decoder.h"
+#include "filter/obfuscated.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 
 #include <filesystem>
 #include <ostream>
+#include <set>
 
 namespace brevan {
 namespace {
@@ -103,8 +107,12 @@ TEST(DemoMessages, EveryFileIsAMessageWithCrLfLineEnds) {
     ASSERT_GE(m.size(), 2u);
     EXPECT_EQ(m.substr(m.size() - 2), "\r\n");
     for (size_t i = 0; i < m.size(); ++i) {
-      if (m[i] == '\n') ASSERT_TRUE(i > 0 && m[i - 1] == '\r') << "bare LF at " << i;
-      if (m[i] == '\r') ASSERT_TRUE(i + 1 < m.size() && m[i + 1] == '\n') << "bare CR at " << i;
+      if (m[i] == '\n') {
+        ASSERT_TRUE(i > 0 && m[i - 1] == '\r') << "bare LF at " << i;
+      }
+      if (m[i] == '\r') {
+        ASSERT_TRUE(i + 1 < m.size() && m[i + 1] == '\n') << "bare CR at " << i;
+      }
     }
     EXPECT_NE(m.find("\r\nSubject:"), std::string::npos);
     EXPECT_NE(m.find("\r\n\r\n"), std::string::npos);  // headers end
@@ -125,6 +133,31 @@ TEST(DemoMessages, BareLineEndsAreMadeCrLf) {
   EXPECT_EQ(messages, (Lines{"Subject: a\r\n\r\nx\r\ny\r\n", "Subject: b\r\n\r\nbody\r\n"}));
   std::filesystem::remove_all(dir);
   EXPECT_FALSE(LoadDemoMessages(dir, messages));
+}
+
+// The demo shows the main job at once: its junk is caught by the built-in
+// disguised-word test alone, and nothing else is.
+TEST(DemoMessages, JunkIsExactlyTheDisguisedSubjects) {
+  Lines messages;
+  ASSERT_TRUE(LoadDemoMessages(BREVAN_SOURCE_DIR "/demo/messages", messages));
+  const std::set<size_t> junk = {11, 12, 13, 14, 15, 16, 17};  // message numbers
+  for (size_t n = 1; n <= messages.size(); ++n) {
+    // The Subject value, unfolded (RFC 5322 section 2.2.3).
+    std::string subject;
+    bool in = false;
+    for (const auto& line : SplitTextLines(messages[n - 1])) {
+      if (line.empty()) break;
+      if (in && (line[0] == ' ' || line[0] == '\t')) {
+        subject += line;
+        continue;
+      }
+      in = line.rfind("Subject:", 0) == 0;
+      if (in) subject = line.substr(8);
+    }
+    std::string shown = CleanSubjectText(DecodeHeaderText(subject));
+    EXPECT_EQ(shown.find("=?"), std::string::npos) << "message " << n << ": " << shown;
+    EXPECT_EQ(IsObfuscatedSubject(shown), junk.count(n) == 1) << "message " << n << ": " << shown;
+  }
 }
 
 }  // namespace

@@ -216,21 +216,6 @@ TEST_F(DemoServer, ServesTheMessagesAndForgetsADeletedOneForTheRun) {
   c.Command("quit");
 }
 
-TEST_F(DemoServer, DeletionWithoutQuitIsNotKept) {
-  const int port = Start("0-0");
-  ASSERT_NE(port, 0);
-  size_t count = 0;
-  {
-    Client c(port);
-    ASSERT_TRUE(c.LogIn());
-    count = c.List().size();
-    EXPECT_EQ(c.Command("dele 2").rfind("+OK", 0), 0u);
-  }  // dropped without quit (RFC 1939 section 6: only QUIT enters the update state)
-  Client c(port);
-  ASSERT_TRUE(c.LogIn());
-  EXPECT_EQ(c.List().size(), count);
-}
-
 TEST_F(DemoServer, StopsWhileAClientIsLoggedIn) {
   const int port = Start("0-0");
   ASSERT_NE(port, 0);
