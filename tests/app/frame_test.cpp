@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "../session/session_lifecycle_support.h"
+#include "tests/support/scripted_pop3_server.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
 #include "app/qt_text.h"
@@ -27,6 +28,8 @@
 
 namespace brevan::testing {
 namespace {
+
+using brevan::test::ScriptedPop3Server;
 
 const QString kDesignCaption = QString::fromUtf8("Brevan v3.3 (未連線)");
 
@@ -168,14 +171,15 @@ TEST_F(FrameArrange, WindowMenuListsTheOpenWindows) {
 // ---- ending the program ----
 
 TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
-  LoopbackPeer peer({{Say("+OK ready\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(),
-                      Say("+OK\r\n.\r\n"), Hear(), Say("+OK\r\n"), Idle()}});
+  ScriptedPop3Server server;
+  server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  server.AwaitCommand().SendLine("+OK").SendLine(".").AwaitCommand().SendLine("+OK");
   frame_->FileNew1->trigger();
   QPointer<TForm1> connected = frame_->SessionWindows().at(1);
   QPointer<TForm1> idle = frame_->SessionWindows().at(0);
   connected->ComboBox1->setEditText("127.0.0.1");
   connected->Edit4->setText("alice");
-  connected->Edit3->setText(QString::number(peer.Port()));
+  connected->Edit3->setText(QString::number(server.Port()));
   connected->btnConnect->click();
   ASSERT_TRUE(connected->btnDisconnect->isEnabled());
   auto* row = new QTreeWidgetItem(connected->ListView1, {"1"});
@@ -187,19 +191,20 @@ TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   EXPECT_TRUE(connected.isNull());
   EXPECT_TRUE(idle.isNull());
   EXPECT_EQ(dialogs_.questions, std::vector<std::string>{Cp("您確定要將標記的信刪除嗎?")});
-  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
-  EXPECT_EQ(peer.Lines(), (std::vector<std::string>{"user alice", "pass ", "list", "dele 1", "quit"}));
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass ", "list", "dele 1", "quit"}));
 }
 
 TEST_F(FrameTest, FrameClosedWhileALoginAwaitsTheServer) {
-  LoopbackPeer peer({{Say("+OK ready\r\n"), Idle()}});  // USER is never answered
+  ScriptedPop3Server server;
+  server.SendLine("+OK ready");  // USER is never answered
   QPointer<TForm1> w = frame_->SessionWindows().at(0);
   w->ComboBox1->setEditText("127.0.0.1");
   w->Edit4->setText("alice");
-  w->Edit3->setText(QString::number(peer.Port()));
+  w->Edit3->setText(QString::number(server.Port()));
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
-    if (!peer.Lines().empty()) {
+    if (!server.Commands().empty()) {
       closer.stop();
       frame_->close();
     }
@@ -209,8 +214,8 @@ TEST_F(FrameTest, FrameClosedWhileALoginAwaitsTheServer) {
   DrainEvents();
   EXPECT_FALSE(frame_->isVisible());
   EXPECT_TRUE(w.isNull());
-  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
-  EXPECT_EQ(peer.Lines(), (std::vector<std::string>{"user alice", "quit"}));
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "quit"}));
   EXPECT_TRUE(dialogs_.messages.empty());
   EXPECT_TRUE(dialogs_.errors.empty());
 }

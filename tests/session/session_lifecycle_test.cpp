@@ -1,4 +1,4 @@
-// The session window's connection lifecycle against a scripted loopback peer:
+// The session window's connection lifecycle against the scripted test server:
 // the login dialogue, TLS selection, disconnect with deletion, keep-alive,
 // dropped connections and closing the window while the server is awaited.
 #include <QComboBox>
@@ -18,23 +18,24 @@
 #include "session/TForm1.h"
 #include "session/TIdAntiFreeze.h"
 #include "session_lifecycle_support.h"
+#include "tests/support/scripted_pop3_server.h"
 
 namespace brevan::testing {
 namespace {
+
+using brevan::test::ScriptedPop3Server;
+// What the server does, step by step, for one test.
+using Script = std::function<void(ScriptedPop3Server&)>;
 
 const std::string kUnconnected = Cp("Brevan v3.3 (未連線)");
 const std::string kConnectFailed = Cp("連結伺服器失敗");
 const std::string kDeleteQuestion = Cp("您確定要將標記的信刪除嗎?");
 
-// The peer's side of a login that succeeds, up to the empty listing that
+// The server's side of a login that succeeds, up to the empty listing that
 // follows it.
-std::vector<PeerStep> LoginScript() {
-  return {Say("+OK ready\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n.\r\n")};
-}
-
-std::vector<PeerStep> Then(std::vector<PeerStep> script, const std::vector<PeerStep>& more) {
-  script.insert(script.end(), more.begin(), more.end());
-  return script;
+void Login(ScriptedPop3Server& s) {
+  s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  s.AwaitCommand().SendLine("+OK").SendLine(".");
 }
 
 class SessionLifecycleTest : public WindowTest {
@@ -75,7 +76,7 @@ class SessionLifecycleTest : public WindowTest {
 
 struct LoginRow {
   const char* name;
-  std::vector<PeerStep> script;
+  Script script;
   std::vector<std::string> sent;      // every line the client sent, in order
   std::vector<std::string> messages;  // the boxes shown
   bool connected;
@@ -86,18 +87,14 @@ class LoginDialogue : public SessionLifecycleTest, public ::testing::WithParamIn
 
 TEST_P(LoginDialogue, SendsAndShowsExactly) {
   const LoginRow& row = GetParam();
-  LoopbackPeer peer({Then(row.script, {Idle()})});
-  ASSERT_TRUE(peer.Bound());
-  Connect(peer.Port());
+  ScriptedPop3Server server;
+  row.script(server);
+  Connect(server.Port());
   TForm1* w = Window();
-  if (!row.connected) {
-    // A refused login closes the connection; the peer sees the client leave.
-    ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
-  } else {
-    w->btnDisconnect->click();
-    ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
-  }
-  std::vector<std::string> sent = peer.Lines();
+  // A refused login closes the connection itself.
+  if (row.connected) w->btnDisconnect->click();
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
+  std::vector<std::string> sent = server.Commands();
   if (row.connected) {
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back(), "quit");
@@ -113,38 +110,47 @@ TEST_P(LoginDialogue, SendsAndShowsExactly) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, LoginDialogue,
     ::testing::Values(
-        LoginRow{"accepted", LoginScript(), {"user alice", "pass secret", "list"}, {}, true},
+        LoginRow{"accepted", Login, {"user alice", "pass secret", "list"}, {}, true},
         LoginRow{"user_refused_shows_server_line",
-                 {Say("+OK ready\r\n"), Hear(), Say("-ERR no such mailbox\r\n")},
+                 [](ScriptedPop3Server& s) { s.SendLine("+OK ready").AwaitCommand().SendLine("-ERR no such mailbox"); },
                  {"user alice"},
                  {"-ERR no such mailbox"},
                  false},
         LoginRow{"lower_case_ok_is_a_refusal",
-                 {Say("+OK ready\r\n"), Hear(), Say("+ok welcome\r\n")},
+                 [](ScriptedPop3Server& s) { s.SendLine("+OK ready").AwaitCommand().SendLine("+ok welcome"); },
                  {"user alice"},
                  {"+ok welcome"},
                  false},
         LoginRow{"pass_refused",
-                 {Say("+OK ready\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("-ERR [AUTH] wrong password\r\n")},
+                 [](ScriptedPop3Server& s) {
+                   s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand();
+                   s.SendLine("-ERR [AUTH] wrong password");
+                 },
                  {"user alice", "pass secret"},
                  {"-ERR [AUTH] wrong password"},
                  false},
         LoginRow{"control_bytes_in_refusal_are_masked",
-                 {Say("+OK ready\r\n"), Hear(), Say("-ERR bad\x07\x1b[31mred\r\n")},
+                 [](ScriptedPop3Server& s) { s.SendLine("+OK ready").AwaitCommand().SendLine("-ERR bad\x07\x1b[31mred"); },
                  {"user alice"},
                  {"-ERR bad??[31mred"},
                  false},
         // Later greeting lines are not "+OK": a USER sent after the first
         // line would take one of them for its reply and be refused.
         LoginRow{"greeting_in_three_lines",
-                 Then({Say("+OK first\r\n"), Pause(300), Say("* second\r\n"), Pause(300), Say("* third\r\n")},
-                      {Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n.\r\n")}),
+                 [](ScriptedPop3Server& s) {
+                   s.SendLine("+OK first").Delay(300).SendLine("* second").Delay(300).SendLine("* third");
+                   s.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+                   s.AwaitCommand().SendLine("+OK").SendLine(".");
+                 },
                  {"user alice", "pass secret", "list"},
                  {},
                  true},
         LoginRow{"greeting_and_more_in_one_packet",
-                 Then({Say("+OK first\r\n* second\r\n")},
-                      {Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n.\r\n")}),
+                 [](ScriptedPop3Server& s) {
+                   s.Send("+OK first\r\n* second\r\n");
+                   s.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+                   s.AwaitCommand().SendLine("+OK").SendLine(".");
+                 },
                  {"user alice", "pass secret", "list"},
                  {},
                  true}),
@@ -152,8 +158,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SessionLifecycleTest, LoginSetsTheSessionStateAndLoadsTheRules) {
   WriteFileAtomic(Utf8ToAnsi(File("subjectfilter.cfg")), std::string("one\r\ntwo\nthree\rfour\0five", 24));
-  LoopbackPeer peer({Then(LoginScript(), {Idle()})});
-  Connect(peer.Port());
+  ScriptedPop3Server server;
+  Login(server);
+  Connect(server.Port());
   TForm1* w = Window();
   EXPECT_TRUE(w->btnDisconnect->isEnabled());
   EXPECT_FALSE(w->btnConnect->isEnabled());
@@ -183,9 +190,9 @@ TEST_P(ConnectFailure, EndsNotConnected) {
   const ConnectFailureRow& row = GetParam();
   std::string portText = row.portText;
   if (portText == "{closed}") {
-    LoopbackPeer gone({});
+    ScriptedPop3Server gone;
     portText = std::to_string(gone.Port());
-  }  // the peer has stopped and its port is closed again
+  }  // the server has stopped and its port is closed again
   TForm1* w = Window();
   w->ComboBox1->setEditText(QString::fromStdString(row.server));
   w->Edit4->setText("alice");
@@ -216,26 +223,29 @@ class TlsSelection : public SessionLifecycleTest {
 };
 
 TEST_F(TlsSelection, PortText995TriesTlsTwiceThenReports) {
-  // The peer drops each hello: both handshakes fail.
-  LoopbackPeer peer({{HearBytes(), HangUp()}, {HearBytes(), HangUp()}}, 995);
-  ASSERT_TRUE(peer.Bound());
+  // A plain POP3 server on 995: its greeting is no TLS answer, so both
+  // handshakes fail, where a plain client would have logged in.
+  ScriptedPop3Server server(ScriptedPop3Server::Mode::Plain, 995);
+  server.SendLine("+OK ready").AwaitClientClose().SendLine("+OK ready").AwaitClientClose();
   Connect(995, "995");
   EXPECT_EQ(dialogs_.messages, std::vector<std::string>{kConnectFailed});
-  ASSERT_TRUE(WaitUntil([&] { return peer.FirstBytes().size() == 2; }));
-  EXPECT_EQ(peer.FirstBytes(), (std::vector<int>{0x16, 0x16}));  // TLS handshake records
-  EXPECT_EQ(peer.Accepted(), 2);
+  // The socket of the second attempt stays held until the next connect.
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
+  EXPECT_EQ(server.ConnectionsAccepted(), 2);
+  EXPECT_EQ(server.ReceivedBytes().find("user"), std::string::npos);
+  EXPECT_EQ(server.ReceivedBytes().substr(0, 1), "\x16");  // a TLS handshake record
   EXPECT_TRUE(Window()->btnConnect->isEnabled());
   EXPECT_FALSE(Window()->btnDisconnect->isEnabled());
 }
 
 TEST_F(TlsSelection, LeadingZeroIsPlainPop3OnPort995) {
-  LoopbackPeer peer({Then(LoginScript(), {Idle()})}, 995);
-  ASSERT_TRUE(peer.Bound());
+  ScriptedPop3Server server(ScriptedPop3Server::Mode::Plain, 995);
+  Login(server);
   Connect(995, "0995");
   EXPECT_TRUE(dialogs_.messages.empty());
   EXPECT_TRUE(Window()->btnDisconnect->isEnabled());
-  ASSERT_FALSE(peer.FirstBytes().empty());
-  EXPECT_EQ(peer.FirstBytes()[0], 'u');
+  ASSERT_FALSE(server.Commands().empty());
+  EXPECT_EQ(server.Commands()[0], "user alice");
   Window()->btnDisconnect->click();
 }
 
@@ -256,8 +266,10 @@ class Disconnect : public SessionLifecycleTest, public ::testing::WithParamInter
 
 TEST_P(Disconnect, DeletesTickedRowsFromLastToFirst) {
   const DisconnectRow& row = GetParam();
-  LoopbackPeer peer({Then(LoginScript(), {Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Idle()})});
-  Connect(peer.Port());
+  ScriptedPop3Server server;
+  Login(server);
+  server.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  Connect(server.Port());
   TForm1* w = Window();
   ASSERT_TRUE(w->btnDisconnect->isEnabled());
   AddRows(row.rows, row.ticked);
@@ -274,8 +286,8 @@ TEST_P(Disconnect, DeletesTickedRowsFromLastToFirst) {
       w->ListView1->topLevelItem(i)->setCheckState(ColNumber, Qt::Unchecked);
     w->btnDisconnect->click();  // now with nothing ticked
   }
-  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
-  std::vector<std::string> sent = peer.Lines();
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
+  std::vector<std::string> sent = server.Commands();
   ASSERT_GE(sent.size(), 3u);
   sent.erase(sent.begin(), sent.begin() + 3);  // user, pass, list
   EXPECT_EQ(sent, row.afterLogin);
@@ -293,9 +305,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DisconnectRow>& info) { return std::string(info.param.name); });
 
 TEST_F(SessionLifecycleTest, FailedDeleteStillClosesAndReportsTheError) {
-  // The peer hangs up when the first DELE arrives.
-  LoopbackPeer peer({Then(LoginScript(), {Hear(), HangUp()})});
-  Connect(peer.Port());
+  // The server hangs up when the first DELE arrives.
+  ScriptedPop3Server server;
+  Login(server);
+  server.AwaitCommand().CloseConnection();
+  Connect(server.Port());
   TForm1* w = Window();
   AddRows(3, {1, 2});
   w->btnDisconnect->click();
@@ -305,17 +319,19 @@ TEST_F(SessionLifecycleTest, FailedDeleteStillClosesAndReportsTheError) {
   EXPECT_EQ(Caption(), kUnconnected);
 }
 
-// ---- the peer goes away ----
+// ---- the server goes away ----
 
 TEST_F(SessionLifecycleTest, DroppedConnectionRestoresWindowAndCaption) {
   uint32_t now = 1000;
   SetTickSource([&] { return now; });
-  LoopbackPeer peer({Then(LoginScript(), {HalfClose(), Idle()})});
-  Connect(peer.Port());
+  ScriptedPop3Server server;
+  Login(server);
+  server.CloseConnection();
+  Connect(server.Port());
   TForm1* w = Window();
   ASSERT_TRUE(w->btnDisconnect->isEnabled());
   w->setWindowTitle(ToQt(Cp("Brevan v3.2 (2)(未連線)")));
-  ASSERT_TRUE(WaitUntil([&] { return peer.HalfClosed() == 1; }));
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
   now += 120001;
   // The NOOP finds the connection closed: the error goes to the error box
   // and the window is not connected any more.
@@ -345,10 +361,10 @@ TEST_P(KeepAlive, SendsNoopOnlyAfterTheIdlePeriod) {
   const KeepAliveRow& row = GetParam();
   uint32_t now = row.loginTick;
   SetTickSource([&] { return now; });
-  std::vector<PeerStep> script = LoginScript();
-  if (row.noop) script = Then(script, {Hear(), Say("+OK\r\n")});
-  LoopbackPeer peer({Then(script, {Idle()})});
-  Connect(peer.Port());
+  ScriptedPop3Server server;
+  Login(server);
+  if (row.noop) server.AwaitCommand().SendLine("+OK");
+  Connect(server.Port());
   TForm1* w = Window();
   ASSERT_TRUE(w->btnDisconnect->isEnabled());
   ASSERT_EQ(Program().LastActivityTick, row.loginTick);
@@ -361,11 +377,11 @@ TEST_P(KeepAlive, SendsNoopOnlyAfterTheIdlePeriod) {
   }
   EXPECT_EQ(Program().LastActivityTick, row.loginTick);  // a NOOP is no activity
   w->btnDisconnect->click();
-  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
   std::vector<std::string> expected{"user alice", "pass secret", "list"};
   if (row.noop) expected.push_back("noop");
   expected.push_back("quit");
-  EXPECT_EQ(peer.Lines(), expected);
+  EXPECT_EQ(server.Commands(), expected);
   EXPECT_TRUE(dialogs_.errors.empty());
 }
 
@@ -383,8 +399,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct PendingCloseRow {
   const char* name;
-  std::vector<PeerStep> script;
-  size_t linesBeforeClose;  // close once the peer has heard this many lines
+  Script script;
+  size_t linesBeforeClose;  // close once the server has this many command lines
   std::vector<std::string> sent;
 };
 void PrintTo(const PendingCloseRow& row, std::ostream* os) { *os << row.name; }
@@ -393,14 +409,15 @@ class PendingClose : public SessionLifecycleTest, public ::testing::WithParamInt
 
 TEST_P(PendingClose, WindowGoesWithoutCrashOrMessage) {
   const PendingCloseRow& row = GetParam();
-  LoopbackPeer peer({row.script});
+  ScriptedPop3Server server;
+  row.script(server);
   QPointer<TForm1> w = Window();
   w->ComboBox1->setEditText("127.0.0.1");
   w->Edit4->setText("alice");
-  w->Edit3->setText(QString::number(peer.Port()));
+  w->Edit3->setText(QString::number(server.Port()));
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
-    if (w && w->btnDisconnect->isEnabled() && peer.Lines().size() >= row.linesBeforeClose) {
+    if (w && w->btnDisconnect->isEnabled() && server.Commands().size() >= row.linesBeforeClose) {
       closer.stop();
       w->close();
     }
@@ -409,21 +426,23 @@ TEST_P(PendingClose, WindowGoesWithoutCrashOrMessage) {
   w->btnConnect->click();  // returns once the waiting read has failed
   DrainEvents();
   EXPECT_TRUE(w.isNull());
-  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
-  EXPECT_EQ(peer.Lines(), row.sent);
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
+  EXPECT_EQ(server.Commands(), row.sent);
   EXPECT_TRUE(dialogs_.messages.empty());
   EXPECT_TRUE(dialogs_.errors.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, PendingClose,
-    ::testing::Values(PendingCloseRow{"during_the_greeting", {Idle()}, 0, {"quit"}},
-                      PendingCloseRow{"during_the_user_reply", {Say("+OK ready\r\n"), Idle()}, 1, {"user alice", "quit"}}),
+    ::testing::Values(PendingCloseRow{"during_the_greeting", [](ScriptedPop3Server&) {}, 0, {"quit"}},
+                      PendingCloseRow{"during_the_user_reply", [](ScriptedPop3Server& s) { s.SendLine("+OK ready"); },
+                                      1, {"user alice", "quit"}}),
     [](const ::testing::TestParamInfo<PendingCloseRow>& info) { return std::string(info.param.name); });
 
 TEST_F(SessionLifecycleTest, CloseAfterCancelledQuestionWaitsItsBoundAndDeletesNothing) {
-  LoopbackPeer peer({Then(LoginScript(), {Idle()})});
-  Connect(peer.Port());
+  ScriptedPop3Server server;
+  Login(server);
+  Connect(server.Port());
   QPointer<TForm1> w = Window();
   AddRows(2, {1});
   dialogs_.answers = {false};
@@ -431,21 +450,23 @@ TEST_F(SessionLifecycleTest, CloseAfterCancelledQuestionWaitsItsBoundAndDeletesN
   DrainEvents();
   EXPECT_TRUE(w.isNull());
   EXPECT_EQ(dialogs_.questions.size(), 1u);
-  // The window went without a word to the server: the peer sees it leave.
-  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
-  EXPECT_EQ(peer.Lines(), (std::vector<std::string>{"user alice", "pass secret", "list"}));
+  // The window went without a word to the server.
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass secret", "list"}));
 }
 
 TEST_F(SessionLifecycleTest, CloseOfAConnectedWindowDisconnectsFirst) {
-  LoopbackPeer peer({Then(LoginScript(), {Hear(), Say("+OK\r\n"), Idle()})});
-  Connect(peer.Port());
+  ScriptedPop3Server server;
+  Login(server);
+  server.AwaitCommand().SendLine("+OK");
+  Connect(server.Port());
   QPointer<TForm1> w = Window();
   AddRows(3, {2});
   w->close();
   DrainEvents();
   EXPECT_TRUE(w.isNull());
-  ASSERT_TRUE(WaitUntil([&] { return peer.ClientLeft(); }));
-  EXPECT_EQ(peer.Lines(), (std::vector<std::string>{"user alice", "pass secret", "list", "dele 2", "quit"}));
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass secret", "list", "dele 2", "quit"}));
 }
 
 // ---- the port field ----
@@ -476,12 +497,12 @@ TEST_F(SessionLifecycleTest, NewestAntiFreezeIsInForceAndTheOneBeforeTakesOver) 
   // A window's waits are still serviced after a younger window has gone: a
   // close queued before the wait runs inside it.
   older.reset();
-  LoopbackPeer peer({{Idle()}});
+  ScriptedPop3Server server;  // never greets
   QPointer<TForm1> w = Window();
   auto younger = std::make_unique<TForm1>();
   younger.reset();
   w->ComboBox1->setEditText("127.0.0.1");
-  w->Edit3->setText(QString::number(peer.Port()));
+  w->Edit3->setText(QString::number(server.Port()));
   QTimer::singleShot(0, w, [&] { w->close(); });
   w->btnConnect->click();
   DrainEvents();
