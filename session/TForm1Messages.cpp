@@ -44,6 +44,8 @@ const QColor kMarkedBackground(255, 0, 0);
 // show a byte sequence.
 constexpr int kBytesRole = Qt::UserRole + 1;
 
+constexpr int kMaxReservedBytes = 256 * 1024 * 1024;
+
 void ProcessEvents() { QCoreApplication::processEvents(); }
 
 bool IsPositiveReply(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
@@ -158,16 +160,19 @@ void QuietWhenClosing(TForm1& window, F&& body) {
   }
 }
 
-// Appends a message row: its number, five empty columns, no mark.
+// Appends a message row: its number, five empty columns, no mark. The row is
+// complete before it joins the list, so the list reports one change, not one
+// per field.
 int AppendMessageRow(TForm1& window, int number) {
-  auto* item = new QTreeWidgetItem(window.ListView1);
+  auto* item = new QTreeWidgetItem;
   item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
   item->setCheckState(ColNumber, Qt::Unchecked);
-  const int row = window.ListView1->indexOfTopLevelItem(item);
-  window.SetRowText(row, ColNumber, std::to_string(number));
-  for (int column = ColSender; column <= ColDownloadedFile; ++column) window.SetRowText(row, column, std::string());
-  window.ListView1CustomDrawItem(item);
-  return row;
+  const std::string numberText = std::to_string(number);
+  item->setText(ColNumber, ToQt(numberText));
+  item->setData(ColNumber, kBytesRole, QByteArray(numberText.data(), static_cast<qsizetype>(numberText.size())));
+  for (int column = ColSender; column <= ColDownloadedFile; ++column) item->setData(column, kBytesRole, QByteArray());
+  window.ListView1->addTopLevelItem(item);
+  return window.ListView1->topLevelItemCount() - 1;
 }
 
 }  // namespace
@@ -362,15 +367,25 @@ void TForm1::btnDownloadClick() {
     RawReplyEvents events;
     events.ProcessEvents = ProcessEvents;
     events.Activity = [] { Program().LastActivityTick = TickCount(); };
-    events.Received = [this](size_t length) {
+    // The bar moves when its position changes by a thousandth of its range
+    // at least, not for every chunk.
+    const long long step = std::max<long long>(1, static_cast<long long>(maximum) / 1000);
+    events.Received = [this, step](size_t length) {
       // The bar keeps its position within Min..Max: more bytes than the size
       // column promised stop at Max.
-      const auto position = static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX)));
-      ProgressBar1->setValue(static_cast<int>(
-          std::clamp<long long>(position, ProgressBar1->minimum(), ProgressBar1->maximum())));
+      const auto position = std::clamp<long long>(
+          static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX))),
+          ProgressBar1->minimum(), ProgressBar1->maximum());
+      if (position == ProgressBar1->maximum() || position - ProgressBar1->value() >= step) {
+        ProgressBar1->setValue(static_cast<int>(position));
+      }
     };
     events.Stop = [this] { return Closing(); };
     std::string received;
+    // Room for the promised size and the line end the file gets, so the text
+    // is not copied as it grows; the size is the server's word, so only up to
+    // a cap.
+    received.reserve(static_cast<size_t>(std::clamp(maximum, 0, kMaxReservedBytes)) + 64);
     if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
     ProgressBar1->setValue(ProgressBar1->maximum());
 

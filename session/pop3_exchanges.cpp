@@ -1,6 +1,7 @@
 #include "session/pop3_exchanges.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "common/split_token.h"
 #include "common/trim.h"
@@ -116,8 +117,19 @@ RawReplyEnd ReadRawReply(RawReplySource& source, std::string& received, const Ra
   received.clear();
   int wait = kRawReplyWait;
   int failures = 0;
+  // The connection services the window after every wait slice already; this
+  // loop adds a round of its own only when the last one is older than
+  // kRawReplyEventsMs, so a fast transfer is not held up by the event loop.
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastEvents{};
+  bool eventsRun = false;
   auto processEvents = [&] {
-    if (events.ProcessEvents) events.ProcessEvents();
+    if (!events.ProcessEvents) return;
+    const Clock::time_point now = Clock::now();
+    if (eventsRun && now - lastEvents < std::chrono::milliseconds(kRawReplyEventsMs)) return;
+    events.ProcessEvents();
+    lastEvents = Clock::now();
+    eventsRun = true;
   };
   for (;;) {
     // Take what is buffered first: the status line's read has often brought

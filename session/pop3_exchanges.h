@@ -89,6 +89,7 @@ constexpr int kRawReplyChunk = 80000;
 constexpr int kRawReplyWait = 1000;       // ms, after a short chunk
 constexpr int kRawReplyBusyWait = 500;    // ms, after a full chunk
 constexpr int kRawReplyMaxFailures = 15;  // failed waits in a row tolerated before closing
+constexpr int kRawReplyEventsMs = 10;     // the loop's own event rounds, at most this often
 
 // True when the received text ends the reply: its last ten bytes hold CR LF
 // "." CR LF, or the whole text is the terminating line alone (an empty reply
