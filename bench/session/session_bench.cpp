@@ -223,6 +223,17 @@ void Listing(const std::string& appPath) {
   }
   if (form->ListView1->topLevelItemCount() != kCount) throw std::runtime_error("listing incomplete");
 
+  // A preview of a small message: the reply is usually in with its status
+  // line, and the read must not wait for more.
+  double previewMs = 1e9;
+  form->ListView1->topLevelItem(0)->setSelected(true);
+  for (int round = 0; round < 5; ++round) {
+    start = Clock::now();
+    form->btnFirst100Click();
+    previewMs = std::min(previewMs, Seconds(Clock::now() - start) * 1000.0);
+  }
+  std::printf("preview of a small message: %.2f ms (best of 5)\n", previewMs);
+
   start = Clock::now();
   int junk = 0;
   for (int k = 1; k <= kCount; ++k) junk += IsJunk(Program().FilterRuleList, "\xA4\xA4\xA4\xE5 message " + std::to_string(k));
