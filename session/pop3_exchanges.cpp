@@ -146,11 +146,13 @@ RawReplyEnd ReadRawReply(RawReplySource& source, std::string& received, const Ra
       return RawReplyEnd::Complete;
     }
     if (events.Stop && events.Stop()) return RawReplyEnd::Stopped;
-    if (!source.IsOpen()) return RawReplyEnd::Closed;
     if (buffered > kRawReplyChunk) {  // more is waiting: no need to wait for it
       processEvents();
       continue;
     }
+    // Only once everything buffered is taken: the end may be in it even when
+    // the peer has closed meanwhile.
+    if (!source.IsOpen()) return RawReplyEnd::Closed;
 
     if (events.Activity) events.Activity();
     try {

@@ -258,6 +258,16 @@ TEST(ReadRawReply, CompleteReplyKeptWhenThePeerClosesAfterIt) {
   EXPECT_EQ(received, kMessage);
 }
 
+TEST(ReadRawReply, EndBehindAFullChunkIsFoundAfterThePeerClosed) {
+  std::string body(100000, 'x');
+  ScriptedSource source({});
+  source.Preload(body + "\r\n.\r\n");
+  source.Close();  // the peer is gone; what it sent is all buffered
+  std::string received;
+  EXPECT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete);
+  EXPECT_EQ(received, body);
+}
+
 TEST(ReadRawReply, SixteenFailedWaitsInARowClose) {
   ScriptedSource source({});
   source.failuresLeft = 1000;
