@@ -37,8 +37,9 @@ std::string BuildAccountLine(std::string_view server, std::string_view port,
 }
 
 bool AccountLineMatches(std::string_view line, std::string_view server) {
-  return line.size() > server.size() && line.substr(0, server.size()) == server &&
-         line[server.size()] == ';';
+  std::string key(server);
+  key += ';';
+  return line.find(key) != std::string_view::npos;
 }
 
 int FindAccountLine(const std::vector<std::string>& lines, std::string_view server) {

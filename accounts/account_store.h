@@ -36,10 +36,10 @@ std::string AccountServerField(const std::string& line);
 std::string BuildAccountLine(std::string_view server, std::string_view port,
                              std::string_view user, std::string_view password);
 
-// The key of an account is its server text followed by ";" at the START of
-// the line. A bare substring test would let "example.com" claim the line of
-// "pop.example.com", or a line whose user name ends in "example.com", and a
-// save or delete would then overwrite or drop somebody else's account.
+// The key of an account is its server text followed by ";" anywhere in the
+// line (a case-sensitive substring test), as account files have always been
+// read: saving "example.com" therefore rewrites the line of
+// "pop.example.com", and a user name ending in the server text matches too.
 bool AccountLineMatches(std::string_view line, std::string_view server);
 
 // The 0-based index of the first line belonging to server, or -1.

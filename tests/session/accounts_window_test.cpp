@@ -88,10 +88,10 @@ INSTANTIATE_TEST_SUITE_P(
         SaveRow{"every_line_of_the_server_rewritten", "a.example;1;u;\r\nb.example;2;v;\r\na.example;3;w;\r\n",
                 "a.example", "110", "x", "", "a.example;110;x;\r\nb.example;2;v;\r\na.example;110;x;\r\n",
                 {"a.example", "b.example", "a.example"}, true},
-        // Another server's name ending in the same text is another account.
-        SaveRow{"tail_of_a_saved_server_is_a_new_account", "pop.example.com;110;bob;\r\n", "example.com", "110",
-                "alice", "", "pop.example.com;110;bob;\r\nexample.com;110;alice;\r\n",
-                {"pop.example.com", "example.com"}, true},
+        // The key is found inside the longer saved name, so that line is replaced
+        // and the server list stays as it was.
+        SaveRow{"tail_of_a_saved_server_replaces_it", "pop.example.com;110;bob;\r\n", "example.com", "110",
+                "alice", "", "example.com;110;alice;\r\n", {"pop.example.com"}, true},
         SaveRow{"empty_line_written_back", "\r\nb.example;2;v;\r\n", "c.example", "110", "u", "",
                 "\r\nb.example;2;v;\r\nc.example;110;u;\r\n", {"", "b.example", "c.example"}, true},
         SaveRow{"big5_server_and_user", "{missing}", Cp("郵件.example"), "110", "許功蓋", "",
@@ -172,14 +172,14 @@ TEST_F(AccountsWindowTest, SavedAccountIsOfferedByTheNextWindow) {
 // ---- delete ----
 
 TEST_F(AccountsWindowTest, DeleteRemovesLineAndEntryAndKeepsThePort) {
-  WriteAccounts("xa.example;1;u;\r\na.example;2;v;\r\na.example;3;w;\r\n");
+  WriteAccounts("b.example;1;u;\r\nxa.example;2;v;\r\na.example;3;w;\r\n");
   auto w = NewWindow();
   Fill(*w, "a.example", "4321", "v", "pw");
   w->Button2->click();
-  // Only the first line of the server goes; an entry that merely contains
-  // its text belongs to another account and stays.
-  EXPECT_EQ(ReadAccounts(), "xa.example;1;u;\r\na.example;3;w;\r\n");
-  EXPECT_EQ(Items(*w), (std::vector<std::string>{"xa.example", "a.example"}));
+  // Only the first line holding the key goes, and the first entry holding
+  // the text: here both are the longer name that ends in it.
+  EXPECT_EQ(ReadAccounts(), "b.example;1;u;\r\na.example;3;w;\r\n");
+  EXPECT_EQ(Items(*w), (std::vector<std::string>{"b.example", "a.example"}));
   EXPECT_EQ(dialogs_.messages, std::vector<std::string>{"a.example" + Cp(" 刪除完成")});
   EXPECT_EQ(w->Edit3->text(), "4321");
   EXPECT_EQ(w->Edit4->text(), "");
