@@ -35,6 +35,7 @@
 #include "common/app_path.h"
 #include "common/codepage.h"
 #include "common/file_io.h"
+#include "common/split_token.h"
 #include "common/text_lines.h"
 #include "common/tick.h"
 #include "common/trim.h"
@@ -501,10 +502,10 @@ void TForm1::Button2Click() {
   const std::string server = FromQt(ComboBox1->currentText());
   if (IsBlank(server)) return;
   RemoveAccountLine(Program().AccountList, server);
-  // The drop-down entry of the same server goes with its line. An entry that
-  // merely contains the text is another account's and stays.
+  // The first entry holding the text goes, as the first line holding the key
+  // went from the file.
   for (int i = 0; i < ComboBox1->count(); ++i) {
-    if (FromQt(ComboBox1->itemText(i)) == server) {
+    if (FindCharAware(FromQt(ComboBox1->itemText(i)), server) != std::string::npos) {
       ComboBox1->removeItem(i);
       break;
     }
