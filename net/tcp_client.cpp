@@ -266,66 +266,85 @@ int TIdTCPConnection::WaitForData(int timeoutMs) {
   int slice = FirstSlice(timeoutMs);
   long remaining = infinite ? 0 : timeoutMs;
   const unsigned long generation = s.generation;
-  size_t received = 0;
 
-  for (;;) {
-    bool ready = s.tls.Pending() > 0;
-    if (!ready) {
-      pollfd p{s.fd, POLLIN, 0};
-      int r = ::poll(&p, 1, slice);
-      ready = r > 0 || (r < 0 && errno != EINTR);
+  // One receive of up to 32768 bytes into the buffer: > 0 bytes taken,
+  // 0 when the peer has closed, kNothingYet when there is nothing to take,
+  // kClosedOnError after a "shutdown" error with bytes still buffered.
+  constexpr ssize_t kNothingYet = -1, kClosedOnError = -2;
+  auto receive = [&]() -> ssize_t {
+    char* room = s.input.Reserve(kReceiveChunk);
+    ssize_t n;
+    int err = 0;
+    bool wouldBlock = false;
+    if (s.tls.Active()) {
+      size_t got = 0;
+      auto io = s.tls.Read(room, kReceiveChunk, got, err);
+      n = io == TIdConnectionInterceptOpenSSL::Io::Done     ? static_cast<ssize_t>(got)
+          : io == TIdConnectionInterceptOpenSSL::Io::Closed ? 0
+                                                             : -1;
+      wouldBlock = io == TIdConnectionInterceptOpenSSL::Io::WouldBlock;
+    } else {
+      n = ::recv(s.fd, room, kReceiveChunk, 0);
+      if (n < 0) {
+        err = errno;
+        wouldBlock = err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+      }
     }
-    const size_t before = s.input.Size();
-    RunService();
-    // The callback may have closed, reopened or destroyed this connection.
+    if (n > 0) {
+      s.input.Commit(static_cast<size_t>(n));
+      return n;
+    }
+    if (n == 0) {
+      s.closedByPeer = true;
+      return 0;
+    }
+    if (wouldBlock) return kNothingYet;  // also a partial TLS record
+    if (IsShutdownError(err)) {
+      Close();
+      if (!*alive || s.input.Size() == 0) throw SocketError(err);
+      return kClosedOnError;
+    }
+    throw SocketError(err);  // the socket stays held
+  };
+  // The service callback may have closed, reopened or destroyed this
+  // connection: the interrupted call then ends as closed.
+  auto checkAfterService = [&] {
     if (!*alive) throw ClosedError();
     if (!s.Held() || s.generation != generation) throw ClosedError();
-    if (s.input.Size() != before) return 0;  // a nested read took or added bytes
+  };
 
-    if (ready) {
-      char* room = s.input.Reserve(kReceiveChunk);
-      ssize_t n;
-      int err = 0;
-      bool wouldBlock = false;
-      if (s.tls.Active()) {
-        size_t got = 0;
-        auto io = s.tls.Read(room, kReceiveChunk, got, err);
-        n = io == TIdConnectionInterceptOpenSSL::Io::Done ? static_cast<ssize_t>(got)
-            : io == TIdConnectionInterceptOpenSSL::Io::Closed ? 0
-                                                               : -1;
-        wouldBlock = io == TIdConnectionInterceptOpenSSL::Io::WouldBlock;
-      } else {
-        n = ::recv(s.fd, room, kReceiveChunk, 0);
-        if (n < 0) {
-          err = errno;
-          wouldBlock = err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
-        }
+  // Bytes already waiting are taken at once, like a wait that ends at once;
+  // the program is serviced after it all the same.
+  ssize_t n = receive();
+  if (n == kClosedOnError) return 0;
+  if (n >= 0) {
+    RunService();
+    checkAfterService();
+  } else {
+    for (;;) {
+      bool ready = s.tls.Pending() > 0;
+      if (!ready) {
+        pollfd p{s.fd, POLLIN, 0};
+        int r = ::poll(&p, 1, slice);
+        ready = r > 0 || (r < 0 && errno != EINTR);
       }
-      if (n > 0) {
-        s.input.Commit(static_cast<size_t>(n));
-        received = static_cast<size_t>(n);
-        break;
+      const size_t before = s.input.Size();
+      RunService();
+      checkAfterService();
+      if (s.input.Size() != before) return 0;  // a nested read took or added bytes
+      if (ready) {
+        n = receive();
+        if (n == kClosedOnError) return 0;
+        if (n >= 0) break;
       }
-      if (n == 0) {
-        s.closedByPeer = true;
-        break;
+      if (!infinite) {
+        remaining -= slice;
+        if (remaining <= 0) return 0;
       }
-      if (!wouldBlock) {
-        if (IsShutdownError(err)) {
-          Close();
-          if (!*alive || s.input.Size() == 0) throw SocketError(err);
-          return 0;
-        }
-        throw SocketError(err);  // the socket stays held
-      }
-      // Readable but nothing to take (a partial TLS record): wait on.
+      slice = kSliceMs;
     }
-    if (!infinite) {
-      remaining -= slice;
-      if (remaining <= 0) return 0;
-    }
-    slice = kSliceMs;
   }
+  const size_t received = n > 0 ? static_cast<size_t>(n) : 0;
 
   if (s.closedByPeer || !s.Held()) {
     if (s.Held()) Close();
