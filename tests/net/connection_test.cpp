@@ -148,17 +148,41 @@ TEST_F(Connection, ResetByPeerIsASocketErrorAndKeepsTheSocket) {
   EXPECT_EQ(disconnects, 1);
 }
 
-TEST_F(Connection, WriteToAVanishedPeerNeverKillsTheProgram) {
+TEST_F(Connection, WriteToAVanishedPeerIsTheShutdownErrorAndCloses) {
   ScriptedPop3Server server;
   server.ResetConnection();
   Open(server);
   ASSERT_TRUE(server.WaitForScriptDone());
-  // Keep writing until the reset shows; MSG_NOSIGNAL turns SIGPIPE into EPIPE.
+  // The reset shows first as ECONNRESET (socket kept), then every send
+  // fails with EPIPE, the shutdown error, which closes. MSG_NOSIGNAL keeps
+  // SIGPIPE from ending the program on the way.
+  const std::string broken = "Socket Error # " + std::to_string(EPIPE) + "\r\n" + std::strerror(EPIPE);
   std::string error;
-  for (int i = 0; i < 100 && error.empty(); ++i) error = ErrorOf([&] { c.WriteLine("noop"); });
-  EXPECT_NE(error, "");
-  c.Close();
+  for (int i = 0; i < 100 && error != broken; ++i) error = ErrorOf([&] { c.WriteLine("noop"); });
+  EXPECT_EQ(error, broken);
+  EXPECT_FALSE(c.IsOpen());
   EXPECT_EQ(disconnects, 1);
+}
+
+TEST_F(Connection, LongDownloadReadLineByLine) {
+  // Several megabytes taken a line at a time: the buffer grows, compacts
+  // and keeps every byte in order.
+  std::string wire;
+  int lines = 0;
+  for (; wire.size() < 5 * 1024 * 1024; ++lines) wire += std::to_string(lines) + " " + std::string(lines % 97, 'x') + "\r\n";
+  ScriptedPop3Server server;
+  server.Send(wire).AwaitClientClose();
+  Open(server);
+  for (int i = 0; i < lines; ++i) {
+    std::string expected = std::to_string(i) + " " + std::string(i % 97, 'x');
+    std::string got = c.ReadLine(InfiniteWait);
+    if (got != expected) {
+      FAIL() << "line " << i << ": " << got;
+      break;
+    }
+  }
+  EXPECT_EQ(c.BufferedByteCount(), 0);
+  c.Close();
 }
 
 TEST_F(Connection, RefusedConnectNotifiesAndRaisesTheSocketError) {
