@@ -209,7 +209,9 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, ConnectFailure,
     ::testing::Values(ConnectFailureRow{"blank_server", " \t ", "110", {}},
                       ConnectFailureRow{"empty_port", "127.0.0.1", "", {}},
-                      ConnectFailureRow{"refused_plain_connect", "127.0.0.1", "{closed}", {Cp("連結伺服器失敗")}}),
+                      ConnectFailureRow{"refused_plain_connect", "127.0.0.1", "{closed}", {Cp("連結伺服器失敗")}},
+                      // Five digits reach past the last port; nothing may wrap to another one.
+                      ConnectFailureRow{"port_above_65535", "127.0.0.1", "99999", {Cp("連結伺服器失敗")}}),
     [](const ::testing::TestParamInfo<ConnectFailureRow>& info) { return std::string(info.param.name); });
 
 // ---- TLS exactly on the port text "995" ----
