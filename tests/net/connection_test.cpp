@@ -353,11 +353,7 @@ TEST_F(Connection, NestedCommandInsideAWait) {
 TEST_F(Connection, TlsAgainstAPlainServerFailsAndKeepsTheSocket) {
   ScriptedPop3Server server;
   server.SendLine("+OK plain greeting").AwaitClientClose();
-  Open(server, false);
-  c.Close();
-  disconnects = 0;
-  c.UseTls = true;
-  EXPECT_EQ(ErrorOf([&] { c.Open(); }), "Error connecting with SSL.");
+  EXPECT_EQ(ErrorOf([&] { Open(server, true); }), "Error connecting with SSL.");
   EXPECT_TRUE(c.IsOpen());
   EXPECT_EQ(disconnects, 0);
   c.Close();
