@@ -28,6 +28,7 @@ struct SslApi {
   void (*ctx_set_passwd_cb)(SSL_CTX*, pem_password_cb*) = nullptr;
   void (*ctx_set_passwd_userdata)(SSL_CTX*, void*) = nullptr;
   int (*ctx_set_cipher_list)(SSL_CTX*, const char*) = nullptr;
+  uint64_t (*ctx_set_options)(SSL_CTX*, uint64_t) = nullptr;  // optional
   SSL* (*ssl_new)(SSL_CTX*) = nullptr;
   void (*ssl_free)(SSL*) = nullptr;
   int (*set_fd)(SSL*, int) = nullptr;
@@ -85,6 +86,7 @@ bool LoadSsl() {
             Bind(ssl, "SSL_get_error", api.get_error) && Bind(ssl, "SSL_shutdown", api.shutdown) &&
             Bind(ssl, "SSL_set_shutdown", api.set_shutdown) &&
             Bind(ssl, "SSL_pending", api.pending) && Bind(crypto, "ERR_clear_error", api.err_clear);
+  Bind(ssl, "SSL_CTX_set_options", api.ctx_set_options);
   if (!ok || api.init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1) {
     dlclose(ssl);
     dlclose(crypto);
@@ -176,6 +178,9 @@ void TIdConnectionInterceptOpenSSL::Connect(int fd, int timeoutMs) {
   if (g_api.ctx_set_cipher_list(ctx_, "ALL:!ADH:RC4+RSA:+HIGH:+MEDIUM:+LOW:+SSLv2:+EXP") != 1) {
     throw NetError("SetCipher failed.");
   }
+  // A server that drops the TCP stream without a close notification has
+  // still ended the connection: read it as a close, not a TLS failure.
+  if (g_api.ctx_set_options) g_api.ctx_set_options(ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF);
   // No peer verification: the server certificate is accepted as it is.
   ssl_ = g_api.ssl_new(ctx_);
   if (!ssl_) throw NetError("Error binding data to SSL socket.");

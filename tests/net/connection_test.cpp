@@ -383,13 +383,24 @@ TEST_F(Connection, TlsDialogueAndLargeTransfer) {
   c.Close();
 }
 
-TEST_F(Connection, TlsPeerClosingMidLine) {
+class TlsPeerClose : public Connection, public ::testing::WithParamInterface<bool> {};
+
+// With or without a close notification, a TLS peer that hangs up mid-line
+// has closed the connection.
+TEST_P(TlsPeerClose, MidLineRaisesClosedAndNotifiesOnce) {
   ScriptedPop3Server server(ScriptedPop3Server::Mode::Tls);
-  server.Send("+OK par").CloseConnection();
+  server.SendLine("+OK whole").Send("+OK par").CloseConnection(GetParam());
   Open(server, true);
+  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK whole");
   EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
   EXPECT_EQ(disconnects, 1);
+  EXPECT_FALSE(c.IsOpen());
 }
+
+INSTANTIATE_TEST_SUITE_P(Notify, TlsPeerClose, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "with_close_notify" : "stream_dropped");
+                         });
 
 }  // namespace
 }  // namespace brevan

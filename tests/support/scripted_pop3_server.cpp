@@ -30,7 +30,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Step {
-  enum Kind { Send, Delay, AwaitCommands, Close, Reset, AwaitClientClose } kind;
+  enum Kind { Send, Delay, AwaitCommands, Close, Drop, Reset, AwaitClientClose } kind;
   explicit Step(Kind k, std::string b = std::string()) : kind(k), bytes(std::move(b)) {}
   std::string bytes;
   int ms = 0;
@@ -238,12 +238,12 @@ struct ScriptedPop3Server::Impl {
     return true;
   }
 
-  void CloseConn(Conn& c, bool reset) {
+  void CloseConn(Conn& c, bool reset, bool notify = true) {
     if (c.fd < 0) return;
     if (reset) {
       linger l{1, 0};
       ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    } else if (c.ssl) {
+    } else if (c.ssl && notify) {
       SSL_shutdown(c.ssl);
     }
     if (c.ssl) {
@@ -385,6 +385,10 @@ struct ScriptedPop3Server::Impl {
           break;
         case Step::Close:
           CloseConn(c, false);
+          advance();
+          return;
+        case Step::Drop:
+          CloseConn(c, false, false);
           advance();
           return;
         case Step::Reset:
@@ -669,8 +673,8 @@ ScriptedPop3Server& ScriptedPop3Server::AwaitCommands(size_t n) {
   return *this;
 }
 
-ScriptedPop3Server& ScriptedPop3Server::CloseConnection() {
-  impl_->AddStep(Step(Step::Close));
+ScriptedPop3Server& ScriptedPop3Server::CloseConnection(bool notify) {
+  impl_->AddStep(Step(notify ? Step::Close : Step::Drop));
   return *this;
 }
 

@@ -88,7 +88,9 @@ class ScriptedPop3Server {
   ScriptedPop3Server& AwaitCommand();
   // Until n command lines in all have come.
   ScriptedPop3Server& AwaitCommands(size_t n);
-  ScriptedPop3Server& CloseConnection();  // orderly close (FIN)
+  // Orderly close (FIN); on TLS after a close notification unless
+  // notify is false (a peer that just drops the stream).
+  ScriptedPop3Server& CloseConnection(bool notify = true);
   ScriptedPop3Server& ResetConnection();  // abortive close (RST)
   ScriptedPop3Server& AwaitClientClose();
 
