@@ -149,13 +149,17 @@ void TIdConnectionInterceptOpenSSL::SetLibraryNames(const std::string& ssl, cons
   g_cryptoName = crypto;
 }
 
-int TIdConnectionInterceptOpenSSL::PasswordCallback(char* buf, int size, int, void* userdata) {
-  auto* self = static_cast<TIdConnectionInterceptOpenSSL*>(userdata);
-  if (!self || !buf || size <= 0) return 0;
-  std::string word = self->OnGetPassword ? self->OnGetPassword() : std::string();
+int CopyPassPhrase(const std::string& word, char* buf, int size) {
+  if (!buf || size <= 0) return 0;
   int n = static_cast<int>(std::min<size_t>(word.size(), static_cast<size_t>(size)));
   std::memcpy(buf, word.data(), static_cast<size_t>(n));
   return n;
+}
+
+int TIdConnectionInterceptOpenSSL::PasswordCallback(char* buf, int size, int, void* userdata) {
+  auto* self = static_cast<TIdConnectionInterceptOpenSSL*>(userdata);
+  if (!self) return 0;
+  return CopyPassPhrase(self->OnGetPassword ? self->OnGetPassword() : std::string(), buf, size);
 }
 
 TIdConnectionInterceptOpenSSL::~TIdConnectionInterceptOpenSSL() {

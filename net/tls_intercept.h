@@ -11,6 +11,10 @@ struct ssl_ctx_st;
 
 namespace brevan {
 
+// The pass-phrase answer as OpenSSL wants it: at most size bytes copied into
+// buf, no terminator, the count copied returned.
+int CopyPassPhrase(const std::string& word, char* buf, int size);
+
 class TIdConnectionInterceptOpenSSL {
  public:
   TIdConnectionInterceptOpenSSL() = default;

@@ -211,6 +211,16 @@ TEST_F(Connection, PortOutOfRangeIsRefusedNotWrapped) {
   EXPECT_EQ(server.ConnectionsAccepted(), 0);
 }
 
+TEST_F(Connection, UnresolvableHostNotifiesAndRaises) {
+  c.Host = "";  // never a name: fails without asking a name server
+  c.Port = 110;
+  c.OnDisconnected = [this] { ++disconnects; };
+  std::string error = ErrorOf([&] { c.Open(); });
+  EXPECT_EQ(error.rfind("Socket Error # ", 0), 0u) << error;
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_FALSE(c.IsOpen());
+}
+
 TEST_F(Connection, HostNameIsResolved) {
   ScriptedPop3Server server;
   server.SendLine("+OK named").AwaitClientClose();
