@@ -32,6 +32,9 @@
 //      server.ServeMailbox(box);
 //      server.InjectFault(3, {brevan::test::Pop3Fault::Drop});
 //
+// Connections are served one at a time, in the order they arrive; a TLS
+// server runs the handshake before anything else. Port() tells the port.
+//
 // In both modes every command line the client sent is recorded, in order,
 // without its line end (Commands()), across all connections. Stop() (or the
 // destructor) ends the server thread and closes every socket it opened.
