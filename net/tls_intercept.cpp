@@ -149,6 +149,24 @@ void TIdConnectionInterceptOpenSSL::SetLibraryNames(const std::string& ssl, cons
   g_cryptoName = crypto;
 }
 
+struct SslCall {
+  int result;
+  int error;   // SSL_get_error's answer, SSL_ERROR_NONE on success
+  int sysErr;  // errno right after the call
+};
+
+// One OpenSSL I/O call with SIGPIPE held off and the error queue cleared, so
+// that SSL_get_error judges this call alone.
+template <class F>
+SslCall CallSsl(SSL* ssl, F&& call) {
+  SigpipeGuard guard;
+  g_api.err_clear();
+  errno = 0;
+  int r = call();
+  int sysErr = errno;
+  return {r, r > 0 ? SSL_ERROR_NONE : g_api.get_error(ssl, r), sysErr};
+}
+
 int CopyPassPhrase(const std::string& word, char* buf, int size) {
   if (!buf || size <= 0) return 0;
   int n = static_cast<int>(std::min<size_t>(word.size(), static_cast<size_t>(size)));
@@ -193,14 +211,8 @@ void TIdConnectionInterceptOpenSSL::Connect(int fd, int timeoutMs) {
 
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    int r;
-    int e;
-    {
-      SigpipeGuard guard;
-      g_api.err_clear();
-      r = g_api.connect(ssl_);
-      e = r < 1 ? g_api.get_error(ssl_, r) : SSL_ERROR_NONE;
-    }
+    auto [r, e, sysErr] = CallSsl(ssl_, [&] { return g_api.connect(ssl_); });
+    (void)sysErr;  // a failed handshake reports one text whatever the cause
     if (r == 1) break;
     if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) {
       throw NetError("Error connecting with SSL.");
@@ -222,17 +234,7 @@ TIdConnectionInterceptOpenSSL::Io TIdConnectionInterceptOpenSSL::Read(char* out,
   }
   int ask = static_cast<int>(std::min<size_t>(n, 1u << 30));
   for (;;) {
-    int r;
-    int e;
-    int sysErr;
-    {
-      SigpipeGuard guard;
-      g_api.err_clear();
-      errno = 0;
-      r = g_api.read(ssl_, out, ask);
-      sysErr = errno;
-      e = r > 0 ? SSL_ERROR_NONE : g_api.get_error(ssl_, r);
-    }
+    auto [r, e, sysErr] = CallSsl(ssl_, [&] { return g_api.read(ssl_, out, ask); });
     if (r > 0) {
       got = static_cast<size_t>(r);
       return Io::Done;
@@ -269,17 +271,7 @@ TIdConnectionInterceptOpenSSL::Io TIdConnectionInterceptOpenSSL::Write(const cha
   }
   int ask = static_cast<int>(std::min<size_t>(n, 1u << 30));
   for (;;) {
-    int r;
-    int e;
-    int sysErr;
-    {
-      SigpipeGuard guard;
-      g_api.err_clear();
-      errno = 0;
-      r = g_api.write(ssl_, data, ask);
-      sysErr = errno;
-      e = r > 0 ? SSL_ERROR_NONE : g_api.get_error(ssl_, r);
-    }
+    auto [r, e, sysErr] = CallSsl(ssl_, [&] { return g_api.write(ssl_, data, ask); });
     if (r > 0) {
       put = static_cast<size_t>(r);
       return Io::Done;
