@@ -175,6 +175,20 @@ int AppendMessageRow(TForm1& window, int number) {
   return window.ListView1->topLevelItemCount() - 1;
 }
 
+// Sends a command whose refusal the user sees: false (after showing the
+// server's status line) when the reply is not positive, or when the window
+// began to close while the reply was awaited.
+bool SendAccepted(TForm1& form, const std::string& command) {
+  form.IdTCPClient1.SendCommand(command);
+  if (form.Closing()) return false;
+  const std::string reply = form.IdTCPClient1.LastReply();
+  if (!IsPositiveReply(reply)) {
+    Dialogs().ShowMessage(&form, ServerTextForDisplay(reply));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---- rows ----
@@ -317,13 +331,7 @@ void TForm1::btnFirst100Click() {
 
     Memo1->clear();
     Program().LastActivityTick = TickCount();
-    IdTCPClient1.SendCommand("top " + RowText(row, ColNumber) + " 100");
-    if (Closing()) return;
-    const std::string reply = IdTCPClient1.LastReply();
-    if (!IsPositiveReply(reply)) {
-      Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
-      return;
-    }
+    if (!SendAccepted(*this, "top " + RowText(row, ColNumber) + " 100")) return;
 
     ConnectionReplySource source(IdTCPClient1);
     RawReplyEvents events;
@@ -355,13 +363,7 @@ void TForm1::btnDownloadClick() {
     ProgressBar1->setMaximum(maximum);
 
     Program().LastActivityTick = TickCount();
-    IdTCPClient1.SendCommand("retr " + numberText);
-    if (Closing()) return;
-    const std::string reply = IdTCPClient1.LastReply();
-    if (!IsPositiveReply(reply)) {
-      Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
-      return;
-    }
+    if (!SendAccepted(*this, "retr " + numberText)) return;
 
     ConnectionReplySource source(IdTCPClient1);
     RawReplyEvents events;
