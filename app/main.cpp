@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QScreen>
 
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
@@ -15,6 +16,9 @@ int main(int argc, char** argv) {
   auto* mainForm = new brevan::TMainForm;
   auto* aboutBox = new brevan::TAboutBox(mainForm);
   mainForm->AboutBox = aboutBox;
+  // Without a window manager there is nobody to maximise the frame, so it
+  // starts at the size of the screen in any case.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) mainForm->resize(screen->availableGeometry().size());
   mainForm->showMaximized();
   mainForm->CreateSessionWindow(QString::fromUtf8("Brevan v3.3 (未連線)"));
   brevan::Form2 = new brevan::TForm2;

@@ -198,6 +198,8 @@ void TForm1::BuildLayout() {
   Edit2 = new QLineEdit(GroupBoxLogin);
   Edit2->setObjectName("Edit2");
   Edit2->setEchoMode(QLineEdit::Password);
+  Edit2->setMinimumWidth(120);
+  Edit4->setMinimumWidth(160);
   Edit3 = new QLineEdit(GroupBoxLogin);
   Edit3->setObjectName("Edit3");
   Edit3->setMaxLength(5);
