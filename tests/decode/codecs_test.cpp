@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/named_rows.h"
+
 #include <ostream>
 #include <random>
 #include <string>
@@ -11,16 +13,6 @@ namespace brevan {
 namespace {
 
 using namespace std::string_literals;
-
-struct Row {
-  const char* name;
-  std::string input;
-  std::string expected;
-};
-
-void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
-
-std::string RowName(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
 
 // ---------------------------------------------------------------- Base64 decoding
 
@@ -68,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
         // One character cannot make a byte.
         Row{"single_char_final", "QUJDQ", "ABC"},
         Row{"single_char_only", "Q", ""}),
-    RowName);
+    RowName<Row>);
 
 // ---------------------------------------------------------------- Base64 encoding
 
@@ -91,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"high_and_nul", "\xFF\xFE\0"s, "//4A"},
         Row{"every_sixth_bit", "\xFB\xEF\xBE", "++++"},
         Row{"slash", "\xFF\xFF\xFF", "////"}),
-    RowName);
+    RowName<Row>);
 
 TEST(Base64Encode, LongInputStaysOnOneLine) {
   const std::string text(100, 'x');
@@ -131,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"blank", "  \r\n\t", ""},
         Row{"only_equals", "=", ""},
         Row{"nul_passes", "a\0b"s, "a\0b"s}),
-    RowName);
+    RowName<Row>);
 
 // ---------------------------------------------------------------- random input
 

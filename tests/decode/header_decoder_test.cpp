@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/named_rows.h"
+
 #include <fstream>
 #include <ostream>
 #include <random>
@@ -17,16 +19,6 @@ namespace brevan {
 namespace {
 
 using namespace std::string_literals;
-
-struct Row {
-  const char* name;
-  std::string input;
-  std::string expected;
-};
-
-void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
-
-std::string RowName(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
 
 // ---------------------------------------------------------------- DecodeHeaderText
 
@@ -90,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"empty", "", ""},
         Row{"blank", " \t\r\n ", ""},
         Row{"blanks_around_kept", " =?big5?b?QUJD?= ", " ABC "}),
-    RowName);
+    RowName<Row>);
 
 // The scanning rules written out position by position, with the prefix
 // table compared on a lower-cased candidate of up to 16 characters, used as
@@ -262,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"blank", "   ", ""},
         Row{"blank_after_removals", " - ", " "},
         Row{"only_removals", "--\"\"", ""}),
-    RowName);
+    RowName<Row>);
 
 }  // namespace
 }  // namespace brevan
