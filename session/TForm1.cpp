@@ -658,8 +658,15 @@ void TForm1::btnConnectClick() {
     // The connection failed or went away during the login; a close has
     // already restored the window, and the click ends without a word.
   }
-  // The listing reports its own failures as any click of its button would.
-  if (loggedIn && !closing_) RunHandler(this, [this] { btnRetrieveHeaderClick(); });
+  // The listing that follows the login belongs to this click: a failure in
+  // it (the server hanging up, say) ends the click as quietly as one in the
+  // login. Only a listing the user starts with its button reports failures.
+  if (loggedIn && !closing_) {
+    try {
+      btnRetrieveHeaderClick();
+    } catch (...) {
+    }
+  }
 }
 
 void TForm1::IdTCPClient1Disconnected() {

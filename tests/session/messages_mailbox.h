@@ -44,7 +44,12 @@ class MailboxServer {
   // Before Start: the LIST lines as the server writes them.
   void SetListLines(std::vector<std::string> lines) { listLines_ = std::move(lines); }
   // Before Start: the command line (lower case, as sent) that meets a fault.
-  void FailAt(const std::string& command, Fault fault) { faults_[command] = fault; }
+  // May be called while a client is connected: the next time the command
+  // arrives it meets the fault.
+  void FailAt(const std::string& command, Fault fault) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_[command] = fault;
+  }
 
   void Start() { thread_ = std::thread([this] { Run(); }); }
   void Stop() {
@@ -133,12 +138,13 @@ class MailboxServer {
       }
       const std::string line = pending.substr(0, end);
       pending.erase(0, end + 2);
+      Fault what = Fault::None;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         commands_.push_back(line);
+        const auto fault = faults_.find(line);
+        if (fault != faults_.end()) what = fault->second;
       }
-      const auto fault = faults_.find(line);
-      const Fault what = fault == faults_.end() ? Fault::None : fault->second;
       if (what == Fault::Err) {
         SendAll(fd, "-ERR refused: " + line + "\r\n");
         continue;
