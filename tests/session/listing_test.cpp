@@ -21,11 +21,7 @@ class ListingTest : public WindowTest {
   void Connect(MailboxServer& server) {
     ASSERT_TRUE(server.Ok());
     server.Start();
-    form->ComboBox1->setEditText(QStringLiteral("127.0.0.1"));
-    form->Edit3->setText(QString::number(server.Port()));
-    form->Edit4->setText(QStringLiteral("ann"));
-    form->Edit2->setText(QStringLiteral("pw"));
-    form->btnConnectClick();
+    LogIn(server.Port());
   }
 
   struct Shown {

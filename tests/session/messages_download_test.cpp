@@ -29,11 +29,7 @@ class DownloadTest : public WindowTest {
   void Connect(MailboxServer& server) {
     ASSERT_TRUE(server.Ok());
     server.Start();
-    form->ComboBox1->setEditText(QStringLiteral("127.0.0.1"));
-    form->Edit3->setText(QString::number(server.Port()));
-    form->Edit4->setText(QStringLiteral("ann"));
-    form->Edit2->setText(QStringLiteral("pw"));
-    form->btnConnectClick();
+    LogIn(server.Port());
     ASSERT_TRUE(form->IsConnected());
   }
   std::string Folder() const { return AppPath() + "ann(127.0.0.1)"; }

@@ -2,6 +2,8 @@
 // A session window under test: headless, in a temporary program folder, with
 // every message box and desktop action answered and recorded.
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -82,6 +84,16 @@ inline QApplication& App() {
 
 class WindowTest : public ::testing::Test {
  protected:
+  // Logs the window in as ann/pw to a loopback server (the login is followed
+  // by the listing, as a click on the connect button is).
+  void LogIn(int port) {
+    form->ComboBox1->setEditText(QStringLiteral("127.0.0.1"));
+    form->Edit3->setText(QString::number(port));
+    form->Edit4->setText(QStringLiteral("ann"));
+    form->Edit2->setText(QStringLiteral("pw"));
+    form->btnConnectClick();
+  }
+
   void SetUp() override {
     App();
     char pattern[] = "/tmp/brevan_msg_XXXXXX";
