@@ -28,6 +28,7 @@ namespace brevan {
 
 class TIdAntiFreeze;
 class AutoResetEvent;
+class OutstandingExchange;
 
 // Columns of ListView1: the number is the row's own caption (column 0), then
 // the five sub-items.
@@ -143,6 +144,10 @@ class TForm1 : public QWidget {
   // skips its NOOP).
   bool ExchangeBusy() const { return exchangeDepth_ > 0; }
 
+  // The exchange whose replies the server still owes, if any (see
+  // OutstandingScope); a disconnect finishes it before its first command.
+  OutstandingExchange* Outstanding() const { return outstanding_; }
+
   // True once the window has begun to close; handlers that return from a wait
   // check it before touching the window again.
   bool Closing() const { return closing_; }
@@ -161,6 +166,8 @@ class TForm1 : public QWidget {
 
   friend class ExchangeGuard;
   friend class HandlerScope;
+  friend class OutstandingScope;
+  OutstandingExchange* outstanding_ = nullptr;
   int exchangeDepth_ = 0;
   int handlerDepth_ = 0;
   bool closing_ = false;
@@ -179,6 +186,23 @@ class ExchangeGuard {
 
  private:
   TForm1& window_;
+};
+
+// Registers the exchange whose replies are owed while it lives; the previous
+// registration comes back at its end.
+class OutstandingScope {
+ public:
+  OutstandingScope(TForm1& window, OutstandingExchange& exchange)
+      : window_(window), previous_(window.outstanding_) {
+    window_.outstanding_ = &exchange;
+  }
+  ~OutstandingScope() { window_.outstanding_ = previous_; }
+  OutstandingScope(const OutstandingScope&) = delete;
+  OutstandingScope& operator=(const OutstandingScope&) = delete;
+
+ private:
+  TForm1& window_;
+  OutstandingExchange* previous_;
 };
 
 // Counts one running handler of the window. A close that comes while handlers
