@@ -112,37 +112,59 @@ int MatchWildcard(std::string_view pattern, std::string_view text) {
   return MatchFolded(p, t);
 }
 
-std::string MatchFilterRules(const std::vector<std::string>& rules, std::string_view subject) {
+int FirstFilterRuleHit(const std::vector<std::string>& rules, std::string_view subject) {
   std::string folded;
   LowerAscii(subject, folded);
   std::string pattern;
-  for (const std::string& line : rules) {
-    const std::string_view rule(line);
+  for (size_t index = 0; index < rules.size(); ++index) {
+    const std::string_view rule(rules[index]);
     if (rule.starts_with(kNegation)) {
       const std::string_view rest = rule.substr(kNegation.size());
       if (rest.starts_with(kRegexPrefix)) {
         if (TestRegexRule(rest.substr(kRegexPrefix.size()), subject) == RegexOutcome::NoMatch) {
-          return line;
+          return static_cast<int>(index);
         }
       } else {
         LowerAscii(rest, pattern);
-        if (MatchFolded(pattern, folded) == 0) return line;
+        if (MatchFolded(pattern, folded) == 0) return static_cast<int>(index);
       }
     } else if (rule.starts_with(kRegexPrefix)) {
       if (TestRegexRule(rule.substr(kRegexPrefix.size()), subject) == RegexOutcome::Match) {
-        return line;
+        return static_cast<int>(index);
       }
     } else {
       LowerAscii(rule, pattern);
-      if (MatchFolded(pattern, folded) > 0) return line;
+      if (MatchFolded(pattern, folded) > 0) return static_cast<int>(index);
     }
   }
-  return {};
+  return -1;
+}
+
+std::string MatchFilterRules(const std::vector<std::string>& rules, std::string_view subject) {
+  const int hit = FirstFilterRuleHit(rules, subject);
+  return hit < 0 ? std::string() : rules[static_cast<size_t>(hit)];
 }
 
 bool IsJunkSubject(const std::vector<std::string>& rules, std::string_view subject) {
   if (IsObfuscatedSubject(subject)) return true;
   return !MatchFilterRules(rules, subject).empty();
+}
+
+JunkVerdict JudgeSubject(const std::vector<std::string>& rules, std::string_view subject) {
+  JunkVerdict verdict;
+  const std::string_view word = FirstObfuscatedWord(subject);
+  if (!word.empty()) {
+    verdict.What = JunkVerdict::Kind::DisguisedWord;
+    verdict.Word = std::string(word);
+    return verdict;
+  }
+  const int hit = FirstFilterRuleHit(rules, subject);
+  if (hit >= 0) {
+    verdict.What = JunkVerdict::Kind::Rule;
+    verdict.Rule = rules[static_cast<size_t>(hit)];
+    verdict.Line = hit + 1;
+  }
+  return verdict;
 }
 
 std::vector<std::string> ReadRuleLines(std::string_view fileBytes) {

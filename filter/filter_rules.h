@@ -31,6 +31,23 @@ std::string MatchFilterRules(const std::vector<std::string>& rules, std::string_
 // The junk test: the disguised-word test first, then the rules.
 bool IsJunkSubject(const std::vector<std::string>& rules, std::string_view subject);
 
+// The junk test with its reason: which test flagged the subject, and what it
+// flagged it for. Computed by the same tests in the same order as
+// IsJunkSubject, so IsJunk() is always IsJunkSubject's answer.
+struct JunkVerdict {
+  enum class Kind { None, DisguisedWord, Rule };
+  Kind What = Kind::None;
+  std::string Word;  // DisguisedWord: the first disguised word of the subject
+  std::string Rule;  // Rule: the first rule that hit, exactly as stored
+  int Line = 0;      // Rule: its 1-based position in the rule list (its line in the rule file)
+  bool IsJunk() const { return What != Kind::None; }
+};
+JunkVerdict JudgeSubject(const std::vector<std::string>& rules, std::string_view subject);
+
+// The 0-based index of the first rule that hits subject, or -1: the rule
+// MatchFilterRules returns.
+int FirstFilterRuleHit(const std::vector<std::string>& rules, std::string_view subject);
+
 // The rule lines of a rule file's bytes: CR LF, a lone LF and a lone CR end a
 // line, a NUL ends the text, nothing is trimmed.
 std::vector<std::string> ReadRuleLines(std::string_view fileBytes);

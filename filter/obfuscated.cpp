@@ -48,4 +48,15 @@ bool IsObfuscatedSubject(std::string_view subject) {
   return false;
 }
 
+std::string_view FirstObfuscatedWord(std::string_view subject) {
+  while (!subject.empty()) {
+    const size_t blank = subject.find(' ');
+    const std::string_view word = subject.substr(0, blank);
+    if (IsObfuscatedWord(word)) return word;
+    if (blank == std::string_view::npos) break;
+    subject.remove_prefix(blank + 1);
+  }
+  return {};
+}
+
 }  // namespace brevan

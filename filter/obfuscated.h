@@ -14,4 +14,8 @@ bool IsObfuscatedWord(std::string_view word);
 // subject is disguised when any of its words is.
 bool IsObfuscatedSubject(std::string_view subject);
 
+// The same test, telling why: the first word of the subject that is a
+// disguise, or the empty text when none is (a disguise is never empty).
+std::string_view FirstObfuscatedWord(std::string_view subject);
+
 }  // namespace brevan

@@ -144,6 +144,12 @@ void TIdTCPConnection::SetServiceCallback(std::function<void()> callback) {
   ServiceCallback() = std::move(callback);
 }
 
+TlsPeerCheck TIdTCPConnection::CheckTlsPeer() const {
+  const Impl& s = *impl_;
+  if (!s.Held() || !s.tls.Established()) return {};
+  return s.tls.CheckPeer(Host);
+}
+
 void TIdTCPConnection::SetTlsLibraryNames(const std::string& ssl, const std::string& crypto) {
   TIdConnectionInterceptOpenSSL::SetLibraryNames(ssl, crypto);
 }

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "net/tls_peer.h"
+
 namespace brevan {
 
 // Every failure of the connection: the text is what the user sees.
@@ -53,6 +55,10 @@ class TIdTCPConnection {
   // Tests point the TLS loader at other library names (an empty name keeps the
   // default). Takes effect before the first TLS Open only.
   static void SetTlsLibraryNames(const std::string& ssl, const std::string& crypto);
+
+  // On an open TLS connection: whether the server's certificate verifies for
+  // Host, and its fingerprint. An empty check on a plain or closed one.
+  TlsPeerCheck CheckTlsPeer() const;
 
  private:
   struct Impl;

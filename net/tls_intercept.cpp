@@ -3,6 +3,9 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+#include <arpa/inet.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -12,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "net/tcp_client.h"
 
@@ -325,6 +329,146 @@ void TIdConnectionInterceptOpenSSL::Release() {
   }
   fd_ = -1;
   established_ = false;
+}
+
+// ---- the server's certificate after the handshake ----
+
+namespace {
+
+// The entry points of the peer check, bound apart from the connection's own
+// table the first time a check runs (the libraries are loaded by then).
+struct PeerApi {
+  X509* (*get1_peer_certificate)(const SSL*) = nullptr;
+  STACK_OF(X509)* (*get_peer_cert_chain)(const SSL*) = nullptr;
+  void (*x509_free)(X509*) = nullptr;
+  int (*x509_digest)(const X509*, const EVP_MD*, unsigned char*, unsigned int*) = nullptr;
+  const EVP_MD* (*evp_sha256)() = nullptr;
+  X509_STORE* (*store_new)() = nullptr;
+  void (*store_free)(X509_STORE*) = nullptr;
+  int (*store_default_paths)(X509_STORE*) = nullptr;
+  int (*store_load_locations)(X509_STORE*, const char*, const char*) = nullptr;
+  X509_STORE_CTX* (*store_ctx_new)() = nullptr;
+  void (*store_ctx_free)(X509_STORE_CTX*) = nullptr;
+  int (*store_ctx_init)(X509_STORE_CTX*, X509_STORE*, X509*, STACK_OF(X509)*) = nullptr;
+  int (*store_ctx_set_default)(X509_STORE_CTX*, const char*) = nullptr;
+  int (*verify_cert)(X509_STORE_CTX*) = nullptr;
+  int (*check_host)(X509*, const char*, size_t, unsigned int, char**) = nullptr;
+  int (*check_ip_asc)(X509*, const char*, unsigned int) = nullptr;
+};
+
+std::mutex g_peerMutex;
+PeerApi g_peerApi;
+bool g_peerLoaded = false;
+std::string g_trustStoreFile;  // empty: the system's authorities
+
+// Called after a successful handshake only, so LoadSsl has already loaded
+// the libraries and opening them again just finds them.
+bool LoadPeerApi() {
+  std::lock_guard<std::mutex> lock(g_peerMutex);
+  if (g_peerLoaded) return true;
+  std::string sslName, cryptoName;
+  {
+    std::lock_guard<std::mutex> names(g_apiMutex);
+    if (!g_loaded) return false;
+    sslName = g_sslName;
+    cryptoName = g_cryptoName;
+  }
+  void* crypto = OpenFirst(cryptoName, "libcrypto.so.3", "libcrypto.so", RTLD_NOW | RTLD_GLOBAL);
+  void* ssl = OpenFirst(sslName, "libssl.so.3", "libssl.so", RTLD_NOW);
+  if (!crypto || !ssl) return false;  // the handles stay open either way, as LoadSsl's do
+  PeerApi api;
+  const bool ok =
+      Bind(ssl, "SSL_get1_peer_certificate", api.get1_peer_certificate) &&
+      Bind(ssl, "SSL_get_peer_cert_chain", api.get_peer_cert_chain) &&
+      Bind(crypto, "X509_free", api.x509_free) && Bind(crypto, "X509_digest", api.x509_digest) &&
+      Bind(crypto, "EVP_sha256", api.evp_sha256) && Bind(crypto, "X509_STORE_new", api.store_new) &&
+      Bind(crypto, "X509_STORE_free", api.store_free) &&
+      Bind(crypto, "X509_STORE_set_default_paths", api.store_default_paths) &&
+      Bind(crypto, "X509_STORE_load_locations", api.store_load_locations) &&
+      Bind(crypto, "X509_STORE_CTX_new", api.store_ctx_new) &&
+      Bind(crypto, "X509_STORE_CTX_free", api.store_ctx_free) &&
+      Bind(crypto, "X509_STORE_CTX_init", api.store_ctx_init) &&
+      Bind(crypto, "X509_STORE_CTX_set_default", api.store_ctx_set_default) &&
+      Bind(crypto, "X509_verify_cert", api.verify_cert) && Bind(crypto, "X509_check_host", api.check_host) &&
+      Bind(crypto, "X509_check_ip_asc", api.check_ip_asc);
+  if (!ok) return false;
+  g_peerApi = api;
+  g_peerLoaded = true;
+  return true;
+}
+
+// An address literal is checked against the certificate's IP addresses, a
+// name against its DNS names. "[::1]" is the literal ::1.
+bool CertificateNamesHost(const PeerApi& api, X509* cert, std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string text(host);
+  if (text.empty() || text.find('\0') != std::string::npos) return false;
+  unsigned char address[16];
+  if (inet_pton(AF_INET, text.c_str(), address) == 1 || inet_pton(AF_INET6, text.c_str(), address) == 1) {
+    return api.check_ip_asc(cert, text.c_str(), 0) == 1;
+  }
+  return api.check_host(cert, text.data(), text.size(), 0, nullptr) == 1;
+}
+
+bool ChainVerifies(const PeerApi& api, X509* cert, STACK_OF(X509)* chain, const std::string& trustFile) {
+  X509_STORE* store = api.store_new();
+  if (!store) return false;
+  bool verified = false;
+  const bool loaded = trustFile.empty() ? api.store_default_paths(store) == 1
+                                        : api.store_load_locations(store, trustFile.c_str(), nullptr) == 1;
+  if (loaded) {
+    if (X509_STORE_CTX* ctx = api.store_ctx_new()) {
+      // The chain the server sent stands as untrusted intermediates; the
+      // "ssl_server" defaults check the purpose a server certificate needs.
+      if (api.store_ctx_init(ctx, store, cert, chain) == 1 && api.store_ctx_set_default(ctx, "ssl_server") == 1) {
+        verified = api.verify_cert(ctx) == 1;
+      }
+      api.store_ctx_free(ctx);
+    }
+  }
+  api.store_free(store);
+  return verified;
+}
+
+}  // namespace
+
+void SetTlsTrustStoreFile(const std::string& pemFile) {
+  std::lock_guard<std::mutex> lock(g_peerMutex);
+  g_trustStoreFile = pemFile;
+}
+
+std::string FormatFingerprint(const unsigned char* digest, size_t length) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    if (i > 0) out += ':';
+    out += kHex[digest[i] >> 4];
+    out += kHex[digest[i] & 0x0F];
+  }
+  return out;
+}
+
+TlsPeerCheck TIdConnectionInterceptOpenSSL::CheckPeer(const std::string& host) const {
+  TlsPeerCheck check;
+  if (!ssl_ || !established_ || !LoadPeerApi()) return check;
+  std::string trustFile;
+  {
+    std::lock_guard<std::mutex> lock(g_peerMutex);
+    trustFile = g_trustStoreFile;
+  }
+  const PeerApi& api = g_peerApi;
+  g_api.err_clear();
+  X509* cert = api.get1_peer_certificate(ssl_);
+  if (!cert) return check;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (api.x509_digest(cert, api.evp_sha256(), digest, &length) == 1) check.Fingerprint = FormatFingerprint(digest, length);
+  check.Verified = !check.Fingerprint.empty() && ChainVerifies(api, cert, api.get_peer_cert_chain(ssl_), trustFile) &&
+                   CertificateNamesHost(api, cert, host);
+  api.x509_free(cert);
+  // Whatever the checks left in the error queue must not reach the next read.
+  g_api.err_clear();
+  return check;
 }
 
 }  // namespace brevan

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "net/tls_peer.h"
+
 struct ssl_st;
 struct ssl_ctx_st;
 
@@ -53,6 +55,12 @@ class TIdConnectionInterceptOpenSSL {
   void Release();
 
   static void SetLibraryNames(const std::string& ssl, const std::string& crypto);
+
+  // After an established handshake: verifies the server's chain and host
+  // name (host as the user typed it) and takes the certificate's
+  // fingerprint. Never fails the connection; a check that cannot run reports
+  // "not verified".
+  TlsPeerCheck CheckPeer(const std::string& host) const;
 
  private:
   static int PasswordCallback(char* buf, int size, int rwflag, void* userdata);

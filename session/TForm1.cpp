@@ -30,6 +30,7 @@
 #include <stdexcept>
 
 #include "accounts/account_store.h"
+#include "accounts/cert_store.h"
 #include "app/dialogs.h"
 #include "app/qt_text.h"
 #include "common/app_path.h"
@@ -606,6 +607,7 @@ void TForm1::btnConnectClick() {
         return;
       }
     }
+    if (!TrustServerCertificate()) return;
 
     program.LastActivityTick = TickCount();
     Timer1->start();
@@ -667,6 +669,40 @@ void TForm1::btnConnectClick() {
     } catch (...) {
     }
   }
+}
+
+namespace {
+
+std::string CertificateChangedText(const std::string& server, int port, const std::string& remembered,
+                                   const std::string& presented) {
+  return Cp("伺服器 ") + server + ":" + std::to_string(port) +
+         Cp(" 出示的憑證與先前記住的不同.\n\n先前記住的指紋 (SHA-256):\n") +
+         (remembered.empty() ? Cp("(無法讀取記錄)") : remembered) + Cp("\n\n這次出示的指紋 (SHA-256):\n") +
+         (presented.empty() ? Cp("(伺服器沒有出示憑證)") : presented) +
+         Cp("\n\n如果伺服器沒有更換過憑證, 可能有人正在攔截這個連線.\n"
+            "要信任這個新的憑證並繼續連線嗎? (選「否」會中斷連線, 不會送出帳號密碼)");
+}
+
+}  // namespace
+
+bool TForm1::TrustServerCertificate() {
+  if (!IdTCPClient1.UseTls) return true;
+  const TlsPeerCheck peer = IdTCPClient1.CheckTlsPeer();
+  const std::string server = IdTCPClient1.Host;
+  const int port = IdTCPClient1.Port;
+  const ServerTrust trust = DecideServerTrust(
+      Program().AppPath + kCertFileName, server, port, peer.Verified, peer.Fingerprint,
+      [&](const std::string& remembered, const std::string& presented) {
+        return Dialogs().ConfirmYesNo(this, CertificateChangedText(server, port, remembered, presented));
+      });
+  if (closing_) return false;
+  if (TrustAllowsLogin(trust)) return true;
+  // Refused: the connection ends here, before the greeting is even read.
+  try {
+    IdTCPClient1.Close();
+  } catch (...) {
+  }
+  return false;
 }
 
 void TForm1::IdTCPClient1Disconnected() {

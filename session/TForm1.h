@@ -95,6 +95,12 @@ class TForm1 : public QWidget {
   // ---- connection lifecycle, accounts, status line (TForm1.cpp) ----
   void FormCreate();
   void btnConnectClick();
+  // Right after a TLS open, before the first command: the server's
+  // certificate either verifies, or is the one remembered in brevan.certs, or
+  // is remembered on first use, or the user is asked about a changed one.
+  // False when the user refused it (the connection is closed then, and
+  // nothing was sent) or the window began to close.
+  bool TrustServerCertificate();
   void btnDisconnectClick();
   void IdTCPClient1Disconnected();
   void Timer1Timer();
@@ -137,6 +143,11 @@ class TForm1 : public QWidget {
   void SetRowText(int row, int column, const std::string& text);
   bool RowTicked(int row) const;
   void SetRowTicked(int row, bool ticked);
+  // Why an automatic mark ticked the row (the code page), shown under the
+  // list's hint on every column; the empty text removes it. Unticking a row
+  // removes it as well; a hand tick sets none.
+  void SetRowJunkReason(int row, const std::string& reason);
+  std::string RowJunkReason(int row) const;
   int SelectedRow() const;  // -1 when none
 
   // One exchange at a time on the connection: a command that would start a

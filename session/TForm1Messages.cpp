@@ -43,6 +43,24 @@ const QColor kMarkedBackground(255, 0, 0);
 // column back gives exactly what was stored even where the display could not
 // show a byte sequence.
 constexpr int kBytesRole = Qt::UserRole + 1;
+// The reason an automatic mark gave a row, in the code page, on the row's
+// number column; absent on a row that is not marked or was marked by hand.
+constexpr int kJunkReasonRole = Qt::UserRole + 2;
+
+// Every column's hint: the list's own hint, then the reason on its own line;
+// without a reason the row has no hint of its own and the list's shows.
+void ShowItemJunkReason(QTreeWidgetItem* item, const QString& listHint, const std::string& reason) {
+  const int columns = item->treeWidget() ? item->treeWidget()->columnCount() : item->columnCount();
+  if (reason.empty()) {
+    if (!item->data(ColNumber, kJunkReasonRole).isValid()) return;
+    item->setData(ColNumber, kJunkReasonRole, QVariant());
+    for (int column = 0; column < columns; ++column) item->setData(column, Qt::ToolTipRole, QVariant());
+    return;
+  }
+  item->setData(ColNumber, kJunkReasonRole, QByteArray(reason.data(), static_cast<qsizetype>(reason.size())));
+  const QString tip = listHint + QStringLiteral("\n") + ToQt(reason);
+  for (int column = 0; column < columns; ++column) item->setToolTip(column, tip);
+}
 
 constexpr int kMaxReservedBytes = 256 * 1024 * 1024;
 
@@ -223,6 +241,19 @@ void TForm1::SetRowTicked(int row, bool ticked) {
   ListView1CustomDrawItem(item);
 }
 
+void TForm1::SetRowJunkReason(int row, const std::string& reason) {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  if (!item) return;
+  ShowItemJunkReason(item, ListView1->toolTip(), reason);
+}
+
+std::string TForm1::RowJunkReason(int row) const {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  if (!item) return {};
+  const QByteArray raw = item->data(ColNumber, kJunkReasonRole).toByteArray();
+  return std::string(raw.constData(), static_cast<size_t>(raw.size()));
+}
+
 int TForm1::SelectedRow() const {
   const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
   if (selected.isEmpty()) return -1;
@@ -234,6 +265,8 @@ int TForm1::SelectedRow() const {
 void TForm1::ListView1CustomDrawItem(QTreeWidgetItem* item) {
   if (!item) return;
   const bool ticked = item->checkState(ColNumber) == Qt::Checked;
+  // Unticking, by any hand or handler, ends the reason the row was marked for.
+  if (!ticked) ShowItemJunkReason(item, ListView1->toolTip(), std::string());
   for (int column = 0; column < ListView1->columnCount(); ++column) {
     // Setting an equal value emits nothing, so repainting from itemChanged
     // settles after one round.
@@ -305,7 +338,10 @@ void TForm1::btnRetrieveHeaderClick() {
           case HeaderField::Subject:
             SetRowText(row, ColSubject, headers.Subject);
             // Only ever ticks: a mark the user set meanwhile stays.
-            if (headers.Junk) SetRowTicked(row, true);
+            if (headers.Junk) {
+              SetRowTicked(row, true);
+              SetRowJunkReason(row, JunkReasonText(headers.Reason));
+            }
             break;
           case HeaderField::Date:
             SetRowText(row, ColDate, headers.Date);
@@ -461,8 +497,12 @@ void TForm1::Quoteprintable1Click() { ShowDecoded(&DecodeQuotedPrintableText, Me
 void TForm1::ReapplyFilter() {
   const std::vector<std::string>& rules = Program().FilterRuleList;
   for (int row = 0; row < ListView1->topLevelItemCount(); ++row) {
-    SetRowTicked(row, false);
-    if (IsJunk(rules, RowText(row, ColSubject))) SetRowTicked(row, true);
+    SetRowTicked(row, false);  // clears the row's old reason too
+    const JunkVerdict verdict = JudgeSubject(rules, RowText(row, ColSubject));
+    if (verdict.IsJunk()) {
+      SetRowTicked(row, true);
+      SetRowJunkReason(row, JunkReasonText(verdict));
+    }
   }
 }
 

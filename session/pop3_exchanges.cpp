@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/codepage.h"
 #include "common/split_token.h"
 #include "common/trim.h"
 #include "decode/header_decoder.h"
@@ -59,6 +60,19 @@ bool IsJunk(const std::vector<std::string>& rules, std::string_view subject) {
   return !MatchFilterRules(rules, subject).empty();
 }
 
+std::string JunkReasonText(const JunkVerdict& verdict) {
+  switch (verdict.What) {
+    case JunkVerdict::Kind::DisguisedWord:
+      return Utf8ToAnsi("原因: 偽裝字 ") + verdict.Word;
+    case JunkVerdict::Kind::Rule:
+      return Utf8ToAnsi("原因: 規則 ") + verdict.Rule + Utf8ToAnsi(" (第 ") + std::to_string(verdict.Line) +
+             Utf8ToAnsi(" 行)");
+    case JunkVerdict::Kind::None:
+      break;
+  }
+  return {};
+}
+
 HeaderField TakeHeaderLine(std::string_view line, const std::vector<std::string>& rules,
                            ListedHeaders& headers) {
   std::string value;
@@ -69,7 +83,14 @@ HeaderField TakeHeaderLine(std::string_view line, const std::vector<std::string>
       break;
     case HeaderField::Subject:
       headers.Subject = CleanSubjectText(DecodeHeaderText(value));
-      if (IsJunk(rules, headers.Subject)) headers.Junk = true;
+      if (!headers.Junk) {
+        // The verdict with its reason comes from the same tests as IsJunk.
+        JunkVerdict verdict = JudgeSubject(rules, headers.Subject);
+        if (verdict.IsJunk()) {
+          headers.Junk = true;
+          headers.Reason = std::move(verdict);
+        }
+      }
       break;
     case HeaderField::Date:
       headers.Date = value;

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/filter_rules.h"
+
 namespace brevan {
 
 class TIdTCPConnection;
@@ -33,14 +35,19 @@ struct ListedHeaders {
   std::string Subject;  // decoded and cleaned up
   std::string Date;     // as sent
   bool Junk = false;    // any Subject line of the block was judged junk
+  JunkVerdict Reason;   // why: the verdict of the first Subject line judged junk
 };
 
 // The junk test of a subject: the disguised-word test, then the rule list.
 bool IsJunk(const std::vector<std::string>& rules, std::string_view subject);
 
+// Why a row was marked, for its hint: "原因: 偽裝字 <word>" or
+// "原因: 規則 <rule> (第 <n> 行)", in the code page; empty for no verdict.
+std::string JunkReasonText(const JunkVerdict& verdict);
+
 // Takes one header line into headers: a later occurrence of a header replaces
-// the earlier one, and Junk is only ever set, never cleared. Returns the field
-// the line was.
+// the earlier one, and Junk (with its Reason) is only ever set, never cleared
+// or replaced. Returns the field the line was.
 HeaderField TakeHeaderLine(std::string_view line, const std::vector<std::string>& rules,
                            ListedHeaders& headers);
 

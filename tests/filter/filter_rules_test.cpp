@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/codepage.h"
+#include "filter/obfuscated.h"
 
 namespace brevan {
 namespace {
@@ -100,6 +101,34 @@ TEST_P(MatchFilterRulesTest, FirstHit) {
   EXPECT_EQ(MatchFilterRules(row.rules, row.subject), row.hit) << "cache warm";
 }
 
+// The verdict with its reason is the verdict without: on every row of the
+// table, the junk answer equals IsJunkSubject's, and a rule reason names the
+// rule MatchFilterRules returns, at its own line.
+TEST_P(MatchFilterRulesTest, ReasonKeepsTheVerdict) {
+  const RulesRow& row = GetParam();
+  for (bool cached : {false, true}) {
+    SetRegexCacheEnabled(cached);
+    const JunkVerdict verdict = JudgeSubject(row.rules, row.subject);
+    EXPECT_EQ(verdict.IsJunk(), IsJunkSubject(row.rules, row.subject)) << "cached " << cached;
+    const std::string disguise(FirstObfuscatedWord(row.subject));
+    if (!disguise.empty()) {
+      EXPECT_EQ(verdict.What, JunkVerdict::Kind::DisguisedWord);
+      EXPECT_EQ(verdict.Word, disguise);
+      continue;
+    }
+    if (row.hit.empty()) {
+      EXPECT_EQ(verdict.What, JunkVerdict::Kind::None);
+      continue;
+    }
+    ASSERT_EQ(verdict.What, JunkVerdict::Kind::Rule);
+    EXPECT_EQ(verdict.Rule, row.hit);
+    ASSERT_GE(verdict.Line, 1);
+    ASSERT_LE(verdict.Line, static_cast<int>(row.rules.size()));
+    EXPECT_EQ(row.rules[static_cast<size_t>(verdict.Line - 1)], row.hit);
+    EXPECT_EQ(FirstFilterRuleHit(row.rules, row.subject), verdict.Line - 1);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rules, MatchFilterRulesTest,
     ::testing::Values(
@@ -174,6 +203,60 @@ TEST(RegexCache, FailureStaysSilentForEverySubject) {
 }
 
 // --- junk test and rule file ---------------------------------------------------------
+
+// --- the reason of a verdict -----------------------------------------------------
+
+struct ReasonRow {
+  const char* name;
+  std::vector<std::string> rules;
+  std::string subject;
+  JunkVerdict::Kind what;
+  std::string word;
+  std::string rule;
+  int line;
+};
+
+void PrintTo(const ReasonRow& row, std::ostream* os) { *os << row.name; }
+
+class JudgeSubjectTest : public ::testing::TestWithParam<ReasonRow> {};
+
+TEST_P(JudgeSubjectTest, GivesTheReason) {
+  const ReasonRow& row = GetParam();
+  const JunkVerdict verdict = JudgeSubject(row.rules, row.subject);
+  EXPECT_EQ(verdict.What, row.what);
+  EXPECT_EQ(verdict.Word, row.word);
+  EXPECT_EQ(verdict.Rule, row.rule);
+  EXPECT_EQ(verdict.Line, row.line);
+  EXPECT_EQ(verdict.IsJunk(), IsJunkSubject(row.rules, row.subject));
+}
+
+using K = JunkVerdict::Kind;
+const std::vector<std::string> kRuleFile = {"# not a comment, a wildcard", "", "*lottery*winner*", "[!]*",
+                                            "[PCRE]^re:\\s*\\d+", "[!][PCRE].", "*lottery*winner*"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, JudgeSubjectTest,
+    ::testing::Values(
+        ReasonRow{"none", {"lottery"}, "Meeting at noon", K::None, "", "", 0},
+        ReasonRow{"disguise_first_word_flagged", {}, "cheap l0an and m0ney", K::DisguisedWord, "l0an", "", 0},
+        ReasonRow{"disguise_before_any_rule", {"cheap"}, "cheap m0ney", K::DisguisedWord, "m0ney", "", 0},
+        ReasonRow{"disguise_deliberate_utf8", {}, "Re: UTF8 text", K::DisguisedWord, "UTF8", "", 0},
+        ReasonRow{"disguise_deliberate_mp3", {}, "new MP3 player", K::DisguisedWord, "MP3", "", 0},
+        ReasonRow{"disguise_deliberate_a4", {}, "A4 paper", K::DisguisedWord, "A4", "", 0},
+        ReasonRow{"disguise_bar", {}, "buy | now", K::DisguisedWord, "|", "", 0},
+        ReasonRow{"disguise_capital_o", {}, "I lOve you", K::DisguisedWord, "lOve", "", 0},
+        ReasonRow{"punctuated_disguise_is_no_word", {"x"}, "m0ney! x", K::Rule, "", "x", 1},
+        ReasonRow{"wildcard_after_empty_lines", kRuleFile, "the lottery big winner", K::Rule, "",
+                  "*lottery*winner*", 3},
+        ReasonRow{"negation_line", {"lottery", "[!]*"}, "", K::Rule, "", "[!]*", 2},
+        ReasonRow{"regex_line", {"lottery", "[PCRE]^re:\\s*\\d+"}, "RE: 42", K::Rule, "",
+                  "[PCRE]^re:\\s*\\d+", 2},
+        ReasonRow{"negated_regex_line", {"a", "b", "[!][PCRE]."}, "", K::Rule, "", "[!][PCRE].", 3},
+        ReasonRow{"duplicate_rule_first_line", {"spam", "x", "spam"}, "spam", K::Rule, "", "spam", 1},
+        ReasonRow{"failed_regex_skipped_line_counted", {"[PCRE](", "spam"}, "spam", K::Rule, "", "spam", 2},
+        ReasonRow{"big5_rule", {"x", Utf8ToAnsi("免費")}, Utf8ToAnsi("限時免費!"), K::Rule, "",
+                  Utf8ToAnsi("免費"), 2}),
+    [](const ::testing::TestParamInfo<ReasonRow>& info) { return std::string(info.param.name); });
 
 TEST(IsJunkSubject, DisguisedWordFirstThenRules) {
   EXPECT_TRUE(IsJunkSubject({}, "cheap l0an"));

@@ -25,6 +25,13 @@ TEST_P(ObfuscatedWordTest, Judges) {
   EXPECT_EQ(IsObfuscatedWord(GetParam().word), GetParam().disguised) << GetParam().word;
 }
 
+// A one-word subject: the reason is the word itself exactly when it is judged
+// a disguise.
+TEST_P(ObfuscatedWordTest, ReasonIsTheWord) {
+  const std::string& word = GetParam().word;
+  EXPECT_EQ(FirstObfuscatedWord(word), GetParam().disguised ? word : "") << word;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Words, ObfuscatedWordTest,
     ::testing::Values(
@@ -74,6 +81,7 @@ struct SubjectRow {
   const char* name;
   std::string subject;
   bool disguised;
+  std::string firstWord = {};  // the reason, when disguised
 };
 
 void PrintTo(const SubjectRow& row, std::ostream* os) { *os << row.name; }
@@ -84,25 +92,33 @@ TEST_P(ObfuscatedSubjectTest, Judges) {
   EXPECT_EQ(IsObfuscatedSubject(GetParam().subject), GetParam().disguised) << GetParam().subject;
 }
 
+TEST_P(ObfuscatedSubjectTest, ReasonIsTheFirstFlaggedWord) {
+  const SubjectRow& row = GetParam();
+  EXPECT_EQ(FirstObfuscatedWord(row.subject), row.firstWord) << row.subject;
+  EXPECT_EQ(FirstObfuscatedWord(row.subject).empty(), !IsObfuscatedSubject(row.subject));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Subjects, ObfuscatedSubjectTest,
     ::testing::Values(
-        SubjectRow{"punctuated_word_skipped_next_flagged", "Re: m0ney back", true},
+        SubjectRow{"punctuated_word_skipped_next_flagged", "Re: m0ney back", true, "m0ney"},
         SubjectRow{"colon_makes_single_word_ineligible", "Re:m0ney", false},
-        SubjectRow{"bar_alone_between_blanks", "buy | now", true},
+        SubjectRow{"bar_alone_between_blanks", "buy | now", true, "|"},
         SubjectRow{"plain_subject", "Meeting at noon", false},
         SubjectRow{"empty_subject", "", false},
         SubjectRow{"only_blanks", "   ", false},
-        SubjectRow{"leading_blank", " l0an", true},
-        SubjectRow{"trailing_blank", "l0an ", true},
-        SubjectRow{"adjacent_blanks", "hello  l0an", true},
+        SubjectRow{"leading_blank", " l0an", true, "l0an"},
+        SubjectRow{"trailing_blank", "l0an ", true, "l0an"},
+        SubjectRow{"adjacent_blanks", "hello  l0an", true, "l0an"},
         SubjectRow{"adjacent_blanks_clean", "hello  world", false},
         SubjectRow{"tab_does_not_separate", "hello\tl0an", false},
-        SubjectRow{"last_word_judged", "see the l0an", true},
-        SubjectRow{"first_word_judged", "l0an offer", true},
+        SubjectRow{"last_word_judged", "see the l0an", true, "l0an"},
+        SubjectRow{"first_word_judged", "l0an offer", true, "l0an"},
         SubjectRow{"version_numbers", "Win32 2024 r2.0", false},
-        SubjectRow{"big5_then_ascii_word", Utf8ToAnsi("免費 l0an"), true},
+        SubjectRow{"big5_then_ascii_word", Utf8ToAnsi("免費 l0an"), true, "l0an"},
         SubjectRow{"big5_glued_to_disguise", Utf8ToAnsi("免費l0an"), false},
+        SubjectRow{"two_disguises_first_wins", "fr|ee l0an", true, "fr|ee"},
+        SubjectRow{"clean_words_then_disguise", "Win32 2024 OK A4", true, "A4"},
         SubjectRow{"big5_only", Utf8ToAnsi("會議 通知"), false}),
     [](const ::testing::TestParamInfo<SubjectRow>& info) { return std::string(info.param.name); });
 

@@ -91,6 +91,31 @@ TEST(TakeHeaderLine, LastOccurrenceWinsAndJunkStaysSet) {
   EXPECT_EQ(headers.Subject, "harmless");
 }
 
+TEST(TakeHeaderLine, KeepsTheReasonOfTheFirstJunkSubject) {
+  const std::vector<std::string> rules = {"", "lottery"};
+  ListedHeaders headers;
+  TakeHeaderLine("Subject: clean", rules, headers);
+  EXPECT_FALSE(headers.Reason.IsJunk());
+  TakeHeaderLine("Subject: win the LOTTERY", rules, headers);
+  TakeHeaderLine("Subject: cheap l0an", rules, headers);
+  EXPECT_TRUE(headers.Junk);
+  EXPECT_EQ(headers.Reason.What, JunkVerdict::Kind::Rule);
+  EXPECT_EQ(headers.Reason.Rule, "lottery");
+  EXPECT_EQ(headers.Reason.Line, 2);
+}
+
+// The listing's verdict is IsJunk's for every subject, reason or not.
+TEST(TakeHeaderLine, VerdictIsIsJunks) {
+  const std::vector<std::string> rules = {"[PCRE]^re:", "[!]*a*", "lottery"};
+  for (const char* subject : {"RE: x", "Re:l0an", "l0an", "lottery", "no vowels here?", "xyz", "", "a|b",
+                              "UTF8", "gOOd", "hellO"}) {
+    ListedHeaders headers;
+    TakeHeaderLine(std::string("Subject: ") + subject, rules, headers);
+    EXPECT_EQ(headers.Junk, IsJunk(rules, headers.Subject)) << subject;
+    EXPECT_EQ(headers.Reason.IsJunk(), headers.Junk) << subject;
+  }
+}
+
 TEST(TakeHeaderLine, SubjectDecodedBeforeJudging) {
   // "lottery" only appears once the encoded word is decoded.
   const std::vector<std::string> rules = {"lottery"};

@@ -576,7 +576,13 @@ struct ScriptedPop3Server::Impl {
   }
 };
 
-ScriptedPop3Server::ScriptedPop3Server(Mode mode, int port) : impl_(new Impl) {
+ScriptedPop3Server::ScriptedPop3Server(Mode mode, int port)
+    : ScriptedPop3Server(mode, port, TestCertificate::SelfSigned) {}
+
+ScriptedPop3Server::ScriptedPop3Server(int port, TestCertificate certificate)
+    : ScriptedPop3Server(Mode::Tls, port, certificate) {}
+
+ScriptedPop3Server::ScriptedPop3Server(Mode mode, int port, TestCertificate certificate) : impl_(new Impl) {
   Impl& s = *impl_;
   s.mode = mode;
   if (::pipe2(s.wake, O_NONBLOCK | O_CLOEXEC) != 0) throw std::runtime_error("scripted server: pipe");
@@ -599,7 +605,7 @@ ScriptedPop3Server::ScriptedPop3Server(Mode mode, int port) : impl_(new Impl) {
   socklen_t len = sizeof addr;
   ::getsockname(s.listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
   s.port = ntohs(addr.sin_port);
-  if (mode == Mode::Tls) s.tlsContext = NewTestServerTlsContext();
+  if (mode == Mode::Tls) s.tlsContext = NewTestServerTlsContext(certificate);
   s.thread = std::thread([this] { impl_->Run(); });
 }
 

@@ -43,6 +43,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_tls.h"
+
 namespace brevan::test {
 
 struct Pop3Mailbox {
@@ -74,6 +76,8 @@ class ScriptedPop3Server {
   // Listens at once on 127.0.0.1:port (0: an ephemeral port). Throws
   // std::runtime_error when it cannot.
   explicit ScriptedPop3Server(Mode mode = Mode::Plain, int port = 0);
+  // A TLS server showing the given test certificate.
+  ScriptedPop3Server(int port, TestCertificate certificate);
   ~ScriptedPop3Server();
   ScriptedPop3Server(const ScriptedPop3Server&) = delete;
   ScriptedPop3Server& operator=(const ScriptedPop3Server&) = delete;
@@ -114,6 +118,7 @@ class ScriptedPop3Server {
   int ConnectionsAccepted() const;
 
  private:
+  ScriptedPop3Server(Mode mode, int port, TestCertificate certificate);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
