@@ -375,10 +375,16 @@ bool LoadPeerApi() {
   }
   void* crypto = OpenFirst(cryptoName, "libcrypto.so.3", "libcrypto.so", RTLD_NOW | RTLD_GLOBAL);
   void* ssl = OpenFirst(sslName, "libssl.so.3", "libssl.so", RTLD_NOW);
-  if (!crypto || !ssl) return false;  // the handles stay open either way, as LoadSsl's do
+  if (!crypto || !ssl) {
+    if (ssl) dlclose(ssl);
+    if (crypto) dlclose(crypto);
+    return false;
+  }
   PeerApi api;
+  // OpenSSL 3 renamed the call; the old name returns the same counted reference.
   const bool ok =
-      Bind(ssl, "SSL_get1_peer_certificate", api.get1_peer_certificate) &&
+      (Bind(ssl, "SSL_get1_peer_certificate", api.get1_peer_certificate) ||
+       Bind(ssl, "SSL_get_peer_certificate", api.get1_peer_certificate)) &&
       Bind(ssl, "SSL_get_peer_cert_chain", api.get_peer_cert_chain) &&
       Bind(crypto, "X509_free", api.x509_free) && Bind(crypto, "X509_digest", api.x509_digest) &&
       Bind(crypto, "EVP_sha256", api.evp_sha256) && Bind(crypto, "X509_STORE_new", api.store_new) &&
@@ -391,8 +397,13 @@ bool LoadPeerApi() {
       Bind(crypto, "X509_STORE_CTX_set_default", api.store_ctx_set_default) &&
       Bind(crypto, "X509_verify_cert", api.verify_cert) && Bind(crypto, "X509_check_host", api.check_host) &&
       Bind(crypto, "X509_check_ip_asc", api.check_ip_asc);
-  if (!ok) return false;
-  g_peerApi = api;
+  if (!ok) {
+    // Only our own references go; the connection's stay.
+    dlclose(ssl);
+    dlclose(crypto);
+    return false;
+  }
+  g_peerApi = api;  // the references stay with the table for the program's run
   g_peerLoaded = true;
   return true;
 }
