@@ -114,6 +114,21 @@ TEST_F(TlsTrustTest, PlainConnectionHasNothingToCheck) {
   c.Close();
 }
 
+TEST_F(TlsTrustTest, ClosedConnectionHasNothingToCheck) {
+  ScriptedPop3Server server(0, TestCertificate::SelfSigned);
+  server.SendLine("+OK hello").AwaitClientClose();
+  TIdTCPClient c;
+  c.Host = "127.0.0.1";
+  c.Port = server.Port();
+  c.UseTls = true;
+  c.Open();
+  EXPECT_EQ(c.CheckTlsPeer().Fingerprint, test::TestCertificateSha256(TestCertificate::SelfSigned));
+  c.Close();
+  const TlsPeerCheck check = c.CheckTlsPeer();
+  EXPECT_FALSE(check.Verified);
+  EXPECT_EQ(check.Fingerprint, "");
+}
+
 // The whole first-use sequence on live connections, as the window runs it:
 // the port key stays 995 while the test servers sit on free ports.
 TEST_F(TlsTrustTest, ChangedCertificateRefusedSendsNothingAfterTheHandshake) {
