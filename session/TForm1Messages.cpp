@@ -50,15 +50,6 @@ void ProcessEvents() { QCoreApplication::processEvents(); }
 
 bool IsPositiveReply(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
 
-// Server text on its way to a message box: control bytes become "?".
-std::string ServerTextForDisplay(std::string text) {
-  for (char& ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7f) ch = '?';
-  }
-  return text;
-}
-
 // A whole decimal integer, as the row's number and size columns hold it.
 int ParseInteger(const std::string& text) {
   int value = 0;
@@ -67,7 +58,7 @@ int ParseInteger(const std::string& text) {
   if (first != last && *first == '+') ++first;
   const auto [end, error] = std::from_chars(first, last, value);
   if (text.empty() || first == last || error != std::errc() || end != last) {
-    throw std::runtime_error("'" + ServerTextForDisplay(text) + "' is not a valid integer value");
+    throw std::runtime_error("'" + SanitizeServerLine(text) + "' is not a valid integer value");
   }
   return value;
 }
@@ -183,7 +174,7 @@ bool SendAccepted(TForm1& form, const std::string& command) {
   if (form.Closing()) return false;
   const std::string reply = form.IdTCPClient1.LastReply();
   if (!IsPositiveReply(reply)) {
-    Dialogs().ShowMessage(&form, ServerTextForDisplay(reply));
+    Dialogs().ShowMessage(&form, SanitizeServerLine(reply));
     return false;
   }
   return true;
