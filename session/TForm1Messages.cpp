@@ -180,6 +180,19 @@ bool SendAccepted(TForm1& form, const std::string& command) {
   return true;
 }
 
+// When nothing could be started for a downloaded message, the user is told
+// so, with the file and the programs that were tried.
+std::string CannotOpenMessageText(const std::string& path) {
+  return Cp("無法開啟信件檔 ") + path + Cp(":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 ") + DocumentOpener() + ").";
+}
+
+std::string CannotEditMessageText(const std::string& path) {
+  std::string tried;
+  for (const std::string& editor : TextEditorCandidates()) tried += editor + ", ";
+  return Cp("無法以純文字檢視信件檔 ") + path + Cp(":\n找不到可以啟動的文字編輯器 (已嘗試 ") + tried +
+         DocumentOpener() + ").";
+}
+
 }  // namespace
 
 // ---- rows ----
@@ -413,14 +426,14 @@ void TForm1::btnReadClick() {
   const std::string byName =
       MessageFilePath(folder, MessageFileBaseName(RowText(row, ColSubject), RowText(row, ColNumber)));
   if (FileExists(byName)) {
-    Desktop().OpenDocument(byName, appPath);
+    if (!Desktop().OpenDocument(byName, appPath)) Dialogs().ShowMessage(this, CannotOpenMessageText(byName));
     return;
   }
   const std::string downloaded = RowText(row, ColDownloadedFile);
   if (!downloaded.empty()) {
     const std::string byColumn = MessageFilePath(folder, downloaded);
     if (FileExists(byColumn)) {
-      Desktop().OpenDocument(byColumn, appPath);
+      if (!Desktop().OpenDocument(byColumn, appPath)) Dialogs().ShowMessage(this, CannotOpenMessageText(byColumn));
       return;
     }
   }
@@ -435,7 +448,7 @@ void TForm1::BitBtn1Click() {
   const std::string path = MessageFilePath(
       folder, MessageFileBaseName(TrimBlank(RowText(row, ColSubject)), RowText(row, ColNumber)));
   if (FileExists(path)) {
-    Desktop().LaunchTextEditor(path, appPath);
+    if (!Desktop().LaunchTextEditor(path, appPath)) Dialogs().ShowMessage(this, CannotEditMessageText(path));
     return;
   }
   if (Dialogs().ConfirmYesNo(this, Cp("你還沒下載此封信過, 要現在下載嗎?"))) btnDownloadClick();
