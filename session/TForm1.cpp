@@ -43,6 +43,7 @@
 #include "common/tick.h"
 #include "common/trim.h"
 #include "session/TIdAntiFreeze.h"
+#include "session/WrappingRow.h"
 #include "session/program_values.h"
 
 namespace brevan {
@@ -368,10 +369,17 @@ void TForm1::BuildLayout() {
   IdAntiFreeze1 = new TIdAntiFreeze(this);
   IdAntiFreeze1->setObjectName("IdAntiFreeze1");
 
-  auto* top = new QHBoxLayout;
+  // The two control groups wrap, one under the other, when the window is too
+  // narrow for both side by side; the window never gets narrower than the
+  // wider group nor shorter than the stacked groups over a small list, and
+  // the frame scrolls to what does not fit.
+  auto* top = new WrappingRow;
+  top->setObjectName("TopRow");
+  top->setSpacing(2);
   top->addWidget(GroupBoxLogin);
-  top->addWidget(GroupBoxFunctions, 1);
+  top->addWidget(GroupBoxFunctions);
   auto* main = new QVBoxLayout(this);
+  main->setSizeConstraint(QLayout::SetMinimumSize);
   main->setContentsMargins(0, 0, 0, 0);
   main->setSpacing(2);
   main->addLayout(top);

@@ -117,8 +117,7 @@ std::string SelectionBytes(QPlainTextEdit* pane) {
 
 void ShowDecoded(std::string (*decode)(std::string_view), QPlainTextEdit* pane) {
   if (!Form2) return;
-  Form2->show();
-  Form2->raise();
+  Form2->ShowOver(pane);
   Form2->Memo1->clear();
   try {
     Form2->SetDecodedText(decode(SelectionBytes(pane)));
