@@ -1,6 +1,7 @@
 #include "accounts/account_store.h"
 
 #include "common/file_io.h"
+#include "common/file_lock.h"
 #include "common/split_token.h"
 #include "common/text_lines.h"
 #include "decode/codecs.h"
@@ -39,7 +40,7 @@ std::string BuildAccountLine(std::string_view server, std::string_view port,
 bool AccountLineMatches(std::string_view line, std::string_view server) {
   std::string key(server);
   key += ';';
-  return line.find(key) != std::string_view::npos;
+  return FindCharAware(line, key) != std::string_view::npos;
 }
 
 int FindAccountLine(const std::vector<std::string>& lines, std::string_view server) {
@@ -82,6 +83,24 @@ bool LoadAccountFile(const std::string& path, std::vector<std::string>& lines) {
   if (!ReadWholeFile(path, bytes)) return false;
   lines = ReadAccountLines(bytes);
   return true;
+}
+
+AccountFileUpdate UpdateAccountFile(const std::string& path,
+                                    const std::function<void(std::vector<std::string>&)>& change,
+                                    std::vector<std::string>& lines) {
+  // Held to the end of the write; a copy that cannot lock (a read-only
+  // folder, say) still goes on, and the write below tells what failed.
+  FileLock lock(path);
+  std::vector<std::string> now;
+  if (!LoadAccountFile(path, now)) return AccountFileUpdate::CannotRead;
+  std::vector<std::string> changed = now;
+  change(changed);
+  if (!SaveAccountFile(path, changed)) {
+    lines = std::move(now);
+    return AccountFileUpdate::CannotWrite;
+  }
+  lines = std::move(changed);
+  return AccountFileUpdate::Saved;
 }
 
 }  // namespace brevan

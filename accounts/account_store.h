@@ -7,6 +7,7 @@
 // protection; that is why the file is written readable by its owner only).
 // No header, no sections, no comments, no escaping. Lines keep the order in
 // which they were added; a new account goes to the end.
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,8 @@ std::string BuildAccountLine(std::string_view server, std::string_view port,
 // line (a case-sensitive substring test), as account files have always been
 // read: saving "example.com" therefore rewrites the line of
 // "pop.example.com", and a user name ending in the server text matches too.
+// The search honours double-byte characters, as the server list's does: a key
+// never starts on the trail byte of a Big5 character.
 bool AccountLineMatches(std::string_view line, std::string_view server);
 
 // The 0-based index of the first line belonging to server, or -1.
@@ -61,5 +64,16 @@ bool SaveAccountFile(const std::string& path, const std::vector<std::string>& li
 // Reads the file into lines (replacing their contents). A missing file gives
 // no lines and true; false only when the file exists but cannot be read.
 bool LoadAccountFile(const std::string& path, std::vector<std::string>& lines);
+
+enum class AccountFileUpdate { Saved, CannotRead, CannotWrite };
+
+// Saving or deleting from one running copy must not drop what another copy
+// saved meanwhile: under an exclusive lock on the file, re-reads it, applies
+// change to the lines it holds now, and writes them back (as SaveAccountFile).
+// lines receives what the file then holds; on a read failure nothing is
+// changed or written.
+AccountFileUpdate UpdateAccountFile(const std::string& path,
+                                    const std::function<void(std::vector<std::string>&)>& change,
+                                    std::vector<std::string>& lines);
 
 }  // namespace brevan

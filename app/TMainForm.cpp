@@ -10,6 +10,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include <algorithm>
+
 #include "app/TAboutBox.h"
 #include "app/dialogs.h"
 #include "session/TForm1.h"
@@ -36,6 +38,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(U("Brevan主控台"));
   MdiArea = new QMdiArea(this);
   MdiArea->setObjectName("MdiArea");
+  // A session window never gets smaller than its controls need; what the
+  // frame cannot show is reached by scrolling.
+  MdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  MdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(MdiArea);
 
   FileNew1 = MakeAction(this, "FileNew1", "新增(&N)", "New", "Create a new file");
@@ -167,18 +173,22 @@ void TileInBands(QMdiArea* area, const QList<QMdiSubWindow*>& children, bool row
   if (tiled.isEmpty()) return;
   const QRect space = area->viewport()->rect();
   const int count = static_cast<int>(tiled.size());
+  // A band narrower (or lower) than a window's minimum grows to it, and the
+  // bands after it move along: the area then scrolls to them.
+  int start = 0;
   for (int i = 0; i < count; ++i) {
     QMdiSubWindow* sub = tiled[i];
     if (sub->isMaximized()) sub->showNormal();
+    const QSize minimum = sub->minimumSizeHint().expandedTo(sub->minimumSize());
     QRect band;
     if (rows) {
-      int top = space.height() * i / count;
-      int bottom = space.height() * (i + 1) / count;
-      band = QRect(0, top, space.width(), bottom - top);
+      const int share = space.height() * (i + 1) / count - space.height() * i / count;
+      band = QRect(0, start, std::max(space.width(), minimum.width()), std::max(share, minimum.height()));
+      start += band.height();
     } else {
-      int left = space.width() * i / count;
-      int right = space.width() * (i + 1) / count;
-      band = QRect(left, 0, right - left, space.height());
+      const int share = space.width() * (i + 1) / count - space.width() * i / count;
+      band = QRect(start, 0, std::max(share, minimum.width()), std::max(space.height(), minimum.height()));
+      start += band.width();
     }
     sub->setGeometry(band);
   }

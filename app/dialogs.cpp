@@ -1,11 +1,13 @@
 #include "app/dialogs.h"
 
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTimer>
 
 #include "app/qt_text.h"
 #include "common/codepage.h"
@@ -44,27 +46,75 @@ class QtDialogs : public IDialogs {
   }
 };
 
-// The desktop's own "open" (xdg-open) for documents and addresses; nothing
-// waits for the program it starts, and its outcome is not examined.
+// How long a started program may take to say it failed. xdg-open hands the
+// file to the desktop and ends at once, with status 3 or 4 when nothing can
+// open it; on some desktops it stays while the program it started runs, and
+// then still running after this bound counts as started. The windows are
+// serviced meanwhile.
+constexpr int kLaunchVerdictMs = 1500;
+
+// Starts program with one argument and tells whether it came up: false when
+// it cannot be started, or ends within the bound with a failure status. A
+// program still running is left to run, beyond this program's own end.
+bool StartAndJudge(const QString& program, const QString& argument, const QString& workingFolder) {
+  auto* process = new QProcess;
+  process->setProgram(program);
+  process->setArguments({argument});
+  process->setWorkingDirectory(workingFolder);
+  process->setStandardInputFile(QProcess::nullDevice());
+  process->setStandardOutputFile(QProcess::nullDevice());
+  process->setStandardErrorFile(QProcess::nullDevice());
+
+  QEventLoop wait;
+  bool failedToStart = false;
+  bool finished = false;
+  QObject::connect(process, &QProcess::errorOccurred, &wait, [&](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;  // a crash is told by finished
+    failedToStart = true;
+    wait.quit();
+  });
+  QObject::connect(process, &QProcess::finished, &wait, [&] {
+    finished = true;
+    wait.quit();
+  });
+  QTimer::singleShot(kLaunchVerdictMs, &wait, &QEventLoop::quit);
+  process->start();
+  if (!failedToStart && !finished) wait.exec();
+
+  if (failedToStart) {
+    delete process;
+    return false;
+  }
+  if (finished) {
+    const bool ok = process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+    delete process;
+    return ok;
+  }
+  // Still running: the object goes when the program ends. It has no parent,
+  // so the program's own end does not stop it.
+  QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+  return true;
+}
+
+// The desktop's own "open" (xdg-open) for documents and addresses.
 class XdgDesktop : public IDesktop {
  public:
-  void OpenDocument(const std::string& path, const std::string& workingFolder) override {
-    QProcess::startDetached("xdg-open", {OsText(path)}, OsText(workingFolder));
+  bool OpenDocument(const std::string& path, const std::string& workingFolder) override {
+    const QString opener = QStandardPaths::findExecutable(DocumentOpener());
+    if (opener.isEmpty()) return false;
+    return StartAndJudge(opener, OsText(path), OsText(workingFolder));
   }
   void OpenUrl(const std::string& url, const std::string& workingFolder) override {
-    QProcess::startDetached("xdg-open", {OsText(url)}, OsText(workingFolder));
+    // An address that cannot be opened is ignored; nothing waits for it.
+    QProcess::startDetached(DocumentOpener(), {OsText(url)}, OsText(workingFolder));
   }
-  void LaunchTextEditor(const std::string& path, const std::string& workingFolder) override {
-    // A plain-text editor the desktop has, else whatever it opens text with.
-    static const char* const kEditors[] = {"gedit", "gnome-text-editor", "mousepad", "kate", "kwrite",
-                                           "pluma", "xed", "featherpad", "leafpad"};
-    QString program;
-    for (const char* name : kEditors) {
-      program = QStandardPaths::findExecutable(name);
-      if (!program.isEmpty()) break;
+  bool LaunchTextEditor(const std::string& path, const std::string& workingFolder) override {
+    // A plain-text editor the desktop has, else whatever it opens the file with.
+    for (const std::string& name : TextEditorCandidates()) {
+      const QString program = QStandardPaths::findExecutable(QString::fromStdString(name));
+      if (!program.isEmpty() && StartAndJudge(program, OsText(path), OsText(workingFolder))) return true;
     }
-    if (program.isEmpty()) program = "xdg-open";
-    QProcess::startDetached(program, {OsText(path)}, OsText(workingFolder));
+    return OpenDocument(path, workingFolder);
   }
 };
 
@@ -72,6 +122,14 @@ IDialogs* g_dialogs = nullptr;
 IDesktop* g_desktop = nullptr;
 
 }  // namespace
+
+const char* DocumentOpener() { return "xdg-open"; }
+
+const std::vector<std::string>& TextEditorCandidates() {
+  static const std::vector<std::string> editors = {"gedit", "gnome-text-editor", "mousepad", "kate", "kwrite",
+                                                   "pluma", "xed", "featherpad", "leafpad"};
+  return editors;
+}
 
 IDialogs& Dialogs() {
   static QtDialogs real;

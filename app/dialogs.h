@@ -3,6 +3,7 @@
 // go through this one interface, so tests can answer them. Texts are in the
 // code page; the implementation converts them for display.
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -27,13 +28,22 @@ class IDialogs {
 
 // The desktop actions: opening a document or a web address with the desktop's
 // default application, and launching the plain-text editor with one file.
+// OpenDocument and LaunchTextEditor answer whether a program could be started
+// for the file (false: the desktop has nothing to open it with, or no editor
+// could be started), so the caller can say so.
 class IDesktop {
  public:
   virtual ~IDesktop() = default;
-  virtual void OpenDocument(const std::string& path, const std::string& workingFolder) = 0;
+  virtual bool OpenDocument(const std::string& path, const std::string& workingFolder) = 0;
   virtual void OpenUrl(const std::string& url, const std::string& workingFolder) = 0;
-  virtual void LaunchTextEditor(const std::string& path, const std::string& workingFolder) = 0;
+  virtual bool LaunchTextEditor(const std::string& path, const std::string& workingFolder) = 0;
 };
+
+// The program that opens documents, and the plain-text editors tried in this
+// order before it, as the desktop actions use them (for messages that tell
+// the user what was tried).
+const char* DocumentOpener();
+const std::vector<std::string>& TextEditorCandidates();
 
 IDialogs& Dialogs();
 IDesktop& Desktop();

@@ -1,8 +1,12 @@
 #include "decode/TForm2.h"
 
+#include <QGuiApplication>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QStringList>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/qt_text.h"
 #include "common/text_lines.h"
@@ -31,6 +35,32 @@ void TForm2::SetDecodedText(std::string_view ansi) {
   QStringList lines;
   for (const std::string& line : SplitTextLinesToNul(ansi)) lines << ToQt(line);
   Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TForm2::ShowOver(QWidget* frame) {
+  if (!placed_) {
+    QRect over;
+    QScreen* screen = nullptr;
+    if (frame) {
+      over = frame->window()->frameGeometry();
+      screen = frame->window()->screen();
+    }
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (over.isEmpty() && screen) over = screen->availableGeometry();
+    QRect placed(QPoint(0, 0), frameGeometry().size());
+    placed.moveCenter(over.center());
+    // Whole on the screen where it can be: its title bar never goes off the top.
+    if (screen) {
+      const QRect area = screen->availableGeometry();
+      placed.moveLeft(std::max(area.left(), std::min(placed.left(), area.right() - placed.width() + 1)));
+      placed.moveTop(std::max(area.top(), std::min(placed.top(), area.bottom() - placed.height() + 1)));
+    }
+    move(placed.topLeft());
+    placed_ = true;
+  }
+  show();
+  raise();
+  activateWindow();
 }
 
 }  // namespace brevan

@@ -18,7 +18,16 @@ class TForm2 : public QWidget {
   // CR and a lone LF each end a line, and the text stops at the first NUL.
   void SetDecodedText(std::string_view ansi);
 
+  // Shows the viewer and brings it to the front. The first time it comes
+  // centred over frame's window (the screen when there is none), so it does
+  // not cover the frame's menu and tool bar; later it stays where the user
+  // last left it.
+  void ShowOver(QWidget* frame);
+
   QPlainTextEdit* Memo1 = nullptr;
+
+ private:
+  bool placed_ = false;
 };
 
 extern TForm2* Form2;

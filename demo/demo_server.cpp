@@ -4,7 +4,8 @@
 #include "demo/demo_mailbox.h"
 
 #include "common/codepage.h"
-#include "tests/support/scripted_pop3_server.h"
+#include "demo/demo_pop3_server.h"
+#include "demo/demo_pop3_session.h"
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -74,14 +75,14 @@ int RunDemoServer(int argc, char** argv) {
     return 2;
   }
 
-  test::Pop3Mailbox box;
-  box.greeting = "+OK Brevan demo mailbox ready.";
-  box.user = kDemoUser;
-  box.password = kDemoPassword;
-  if (!LoadDemoMessages(o.messages, box.messages)) {
+  std::vector<std::string> messages;
+  if (!LoadDemoMessages(o.messages, messages)) {
     std::fprintf(stderr, "brevan_demo_pop3d: no messages in %s\n", o.messages.c_str());
     return 1;
   }
+  // One store for every connection: each window that logs in gets its own
+  // view of it, and its deletions apply at its QUIT.
+  DemoMailStore store(std::move(messages));
 
   // The server thread must inherit a mask that blocks the ending signals, so
   // that only sigwait below takes them.
@@ -95,10 +96,10 @@ int RunDemoServer(int argc, char** argv) {
 
   // Binding is the test for a free port: checking first and binding later
   // would race with whoever else wants it.
-  std::unique_ptr<test::ScriptedPop3Server> server;
+  std::unique_ptr<DemoPop3Server> server;
   for (int port = o.firstPort; port <= o.lastPort && !server; ++port) {
     try {
-      server = std::make_unique<test::ScriptedPop3Server>(test::ScriptedPop3Server::Mode::Plain, port);
+      server = std::make_unique<DemoPop3Server>(store, kDemoUser, kDemoPassword, port);
     } catch (const std::runtime_error&) {
     }
   }
@@ -107,7 +108,6 @@ int RunDemoServer(int argc, char** argv) {
                  o.lastPort);
     return 1;
   }
-  server->ServeMailbox(box);
   const int port = server->Port();
 
   // The account file's path came from the command line; inside Brevan paths

@@ -7,6 +7,9 @@
 #include <QShowEvent>
 #include <QStringList>
 
+#include <algorithm>
+#include <string_view>
+
 #include "app/dialogs.h"
 #include "app/qt_text.h"
 #include "common/codepage.h"
@@ -73,9 +76,15 @@ void TForm3::FormShow() {
     Dialogs().ShowError(this, ErrorBoxText("Cannot open file " + path));
     return;
   }
+  // A NUL ends the text. The file's final line end stays visible as an empty
+  // last line of the editor, so a save without an edit writes it back and a
+  // rule another program appends later starts a line of its own.
+  const std::string_view text(contents.data(), std::min(contents.size(), contents.find('\0')));
   QStringList lines;
-  for (const std::string& line : SplitTextLinesToNul(contents)) lines << ToQt(line);
-  Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+  for (const std::string& line : SplitTextLines(text)) lines << ToQt(line);
+  QString shown = lines.join(QLatin1Char('\n'));
+  if (!text.empty() && (text.back() == '\r' || text.back() == '\n')) shown += QLatin1Char('\n');
+  Memo1->setPlainText(shown);
 }
 
 void TForm3::BitBtn1Click() {

@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -26,6 +27,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 
@@ -36,11 +38,13 @@
 #include "common/app_path.h"
 #include "common/codepage.h"
 #include "common/file_io.h"
+#include "common/file_lock.h"
 #include "common/split_token.h"
 #include "common/text_lines.h"
 #include "common/tick.h"
 #include "common/trim.h"
 #include "session/TIdAntiFreeze.h"
+#include "session/WrappingRow.h"
 #include "session/program_values.h"
 
 namespace brevan {
@@ -74,7 +78,6 @@ namespace {
 constexpr int kKeepAliveMs = 120000;
 constexpr int kPromoMs = 6000;
 constexpr std::chrono::milliseconds kCloseWaitBound{10000};
-constexpr size_t kMaxShownReply = 512;
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -107,6 +110,33 @@ void SetTextColours(QWidget* widget, const QColor& base, const QColor& text) {
   widget->setPalette(palette);
 }
 
+// Saving and deleting change the account file as it is now, not this
+// program's memory of it: another running copy may have saved an account
+// since. The shared list and this window's server list then show the file's
+// accounts; the server field keeps what was typed in it.
+void ChangeAccountFile(QComboBox& serverList, const std::function<void(std::vector<std::string>&)>& change) {
+  const std::string path = Program().AppPath + kAccountFileName;
+  const AccountFileUpdate result = UpdateAccountFile(path, change, Program().AccountList);
+  if (result == AccountFileUpdate::CannotRead) throw std::runtime_error("Cannot open file \"" + path + "\"");
+  const QString typed = serverList.currentText();
+  serverList.clear();
+  for (const std::string& line : Program().AccountList) serverList.addItem(ToQt(AccountServerField(line)));
+  serverList.setCurrentIndex(-1);
+  serverList.setEditText(typed);
+  if (result == AccountFileUpdate::CannotWrite) throw std::runtime_error("Cannot create file \"" + path + "\"");
+}
+
+// The password field shows "*" for every character whatever the style's
+// own mask character is (many draw a bullet).
+class AsteriskPasswordStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == QStyle::SH_LineEdit_PasswordCharacter) return '*';
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
 }  // namespace
 
 const std::string& NotConnectedMessage() {
@@ -136,28 +166,6 @@ const std::string& PromoFtpServerUrl() {
 const std::string& HomePageUrl() {
   static const std::string url = "http://brevan.example.com/";
   return url;
-}
-
-std::string SanitizeServerLine(const std::string& line) {
-  std::string out;
-  out.reserve(std::min(line.size(), kMaxShownReply));
-  for (size_t i = 0; i < line.size();) {
-    unsigned char byte = static_cast<unsigned char>(line[i]);
-    size_t width = (IsLeadByte(byte) && i + 1 < line.size()) ? 2 : 1;
-    if (out.size() + width > kMaxShownReply) {
-      out += "...";
-      break;
-    }
-    if (width == 2) {
-      out.append(line, i, 2);
-    } else if (byte < 0x20 || byte == 0x7F) {
-      out += '?';
-    } else {
-      out += static_cast<char>(byte);
-    }
-    i += width;
-  }
-  return out;
 }
 
 HandlerScope::~HandlerScope() {
@@ -199,6 +207,9 @@ void TForm1::BuildLayout() {
   Edit2 = new QLineEdit(GroupBoxLogin);
   Edit2->setObjectName("Edit2");
   Edit2->setEchoMode(QLineEdit::Password);
+  auto* passwordStyle = new AsteriskPasswordStyle;
+  passwordStyle->setParent(Edit2);
+  Edit2->setStyle(passwordStyle);
   Edit2->setMinimumWidth(120);
   Edit4->setMinimumWidth(160);
   Edit3 = new QLineEdit(GroupBoxLogin);
@@ -359,10 +370,17 @@ void TForm1::BuildLayout() {
   IdAntiFreeze1 = new TIdAntiFreeze(this);
   IdAntiFreeze1->setObjectName("IdAntiFreeze1");
 
-  auto* top = new QHBoxLayout;
+  // The two control groups wrap, one under the other, when the window is too
+  // narrow for both side by side; the window never gets narrower than the
+  // wider group nor shorter than the stacked groups over a small list, and
+  // the frame scrolls to what does not fit.
+  auto* top = new WrappingRow;
+  top->setObjectName("TopRow");
+  top->setSpacing(2);
   top->addWidget(GroupBoxLogin);
-  top->addWidget(GroupBoxFunctions, 1);
+  top->addWidget(GroupBoxFunctions);
   auto* main = new QVBoxLayout(this);
+  main->setSizeConstraint(QLayout::SetMinimumSize);
   main->setContentsMargins(0, 0, 0, 0);
   main->setSpacing(2);
   main->addLayout(top);
@@ -443,10 +461,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TForm1::Edit3KeyPress(QKeyEvent* event) {
-  const QString text = event->text();
-  if (text.isEmpty()) return false;  // navigation and other keys without a character
-  for (QChar c : text) {
-    if (!((c >= QChar('0') && c <= QChar('9')) || c == QChar('\b'))) return true;
+  // Only typed characters are filtered. Editing and navigation keys (Tab,
+  // Delete, backspace, Enter, Escape) come with a control character as their
+  // text, shortcuts with Ctrl, Alt or Meta: they all do what they do in any
+  // field.
+  if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+  for (QChar c : event->text()) {
+    if (c.isPrint() && !(c >= QChar('0') && c <= QChar('9'))) return true;
   }
   return false;
 }
@@ -490,39 +511,26 @@ void TForm1::Button1Click() {
   if (IsBlank(server)) return;
   const std::string line =
       BuildAccountLine(server, FromQt(Edit3->text()), FromQt(Edit4->text()), FromQt(Edit2->text()));
-  std::vector<std::string>& lines = Program().AccountList;
-  if (!ReplaceAccountLines(lines, server, line)) {
-    lines.push_back(line);
-    const QString typed = ComboBox1->currentText();
-    ComboBox1->addItem(ToQt(server));
-    ComboBox1->setEditText(typed);
-  }
-  SaveAccounts();
+  ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) {
+    if (!ReplaceAccountLines(lines, server, line)) lines.push_back(line);
+  });
   Dialogs().ShowMessage(this, server + Cp(" 新增完成"));
 }
 
 void TForm1::Button2Click() {
   const std::string server = FromQt(ComboBox1->currentText());
   if (IsBlank(server)) return;
-  RemoveAccountLine(Program().AccountList, server);
-  // The first entry holding the text goes, as the first line holding the key
-  // went from the file.
-  for (int i = 0; i < ComboBox1->count(); ++i) {
-    if (FindCharAware(FromQt(ComboBox1->itemText(i)), server) != std::string::npos) {
-      ComboBox1->removeItem(i);
-      break;
-    }
-  }
+  ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) { RemoveAccountLine(lines, server); });
   Edit2->clear();
   Edit4->clear();
   ComboBox1->setCurrentIndex(-1);
   ComboBox1->clearEditText();
-  SaveAccounts();
   Dialogs().ShowMessage(this, server + Cp(" 刪除完成"));
 }
 
 void TForm1::SaveAccounts() {
   const std::string path = Program().AppPath + kAccountFileName;
+  FileLock lock(path);
   if (!SaveAccountFile(path, Program().AccountList))
     throw std::runtime_error("Cannot create file \"" + path + "\"");
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/tcp_client.h"
+#include "session/server_line.h"
 
 class QComboBox;
 class QLineEdit;
@@ -232,10 +233,6 @@ class HandlerScope {
 
 // NotConnectedMessage, in the code page.
 const std::string& NotConnectedMessage();
-
-// A line the server sent, made fit for a message box: control bytes become
-// "?" and an overlong line is cut (never inside a double-byte character).
-std::string SanitizeServerLine(const std::string& line);
 
 // The texts of the status line and the addresses behind it and behind "HOME".
 const std::string& PromoMailServerText();

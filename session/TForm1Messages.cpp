@@ -68,15 +68,6 @@ void ProcessEvents() { QCoreApplication::processEvents(); }
 
 bool IsPositiveReply(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
 
-// Server text on its way to a message box: control bytes become "?".
-std::string ServerTextForDisplay(std::string text) {
-  for (char& ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7f) ch = '?';
-  }
-  return text;
-}
-
 // A whole decimal integer, as the row's number and size columns hold it.
 int ParseInteger(const std::string& text) {
   int value = 0;
@@ -85,7 +76,7 @@ int ParseInteger(const std::string& text) {
   if (first != last && *first == '+') ++first;
   const auto [end, error] = std::from_chars(first, last, value);
   if (text.empty() || first == last || error != std::errc() || end != last) {
-    throw std::runtime_error("'" + ServerTextForDisplay(text) + "' is not a valid integer value");
+    throw std::runtime_error("'" + SanitizeServerLine(text) + "' is not a valid integer value");
   }
   return value;
 }
@@ -144,8 +135,7 @@ std::string SelectionBytes(QPlainTextEdit* pane) {
 
 void ShowDecoded(std::string (*decode)(std::string_view), QPlainTextEdit* pane) {
   if (!Form2) return;
-  Form2->show();
-  Form2->raise();
+  Form2->ShowOver(pane);
   Form2->Memo1->clear();
   try {
     Form2->SetDecodedText(decode(SelectionBytes(pane)));
@@ -201,10 +191,23 @@ bool SendAccepted(TForm1& form, const std::string& command) {
   if (form.Closing()) return false;
   const std::string reply = form.IdTCPClient1.LastReply();
   if (!IsPositiveReply(reply)) {
-    Dialogs().ShowMessage(&form, ServerTextForDisplay(reply));
+    Dialogs().ShowMessage(&form, SanitizeServerLine(reply));
     return false;
   }
   return true;
+}
+
+// When nothing could be started for a downloaded message, the user is told
+// so, with the file and the programs that were tried.
+std::string CannotOpenMessageText(const std::string& path) {
+  return Cp("無法開啟信件檔 ") + path + Cp(":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 ") + DocumentOpener() + ").";
+}
+
+std::string CannotEditMessageText(const std::string& path) {
+  std::string tried;
+  for (const std::string& editor : TextEditorCandidates()) tried += editor + ", ";
+  return Cp("無法以純文字檢視信件檔 ") + path + Cp(":\n找不到可以啟動的文字編輯器 (已嘗試 ") + tried +
+         DocumentOpener() + ").";
 }
 
 }  // namespace
@@ -458,14 +461,14 @@ void TForm1::btnReadClick() {
   const std::string byName =
       MessageFilePath(folder, MessageFileBaseName(RowText(row, ColSubject), RowText(row, ColNumber)));
   if (FileExists(byName)) {
-    Desktop().OpenDocument(byName, appPath);
+    if (!Desktop().OpenDocument(byName, appPath)) Dialogs().ShowMessage(this, CannotOpenMessageText(byName));
     return;
   }
   const std::string downloaded = RowText(row, ColDownloadedFile);
   if (!downloaded.empty()) {
     const std::string byColumn = MessageFilePath(folder, downloaded);
     if (FileExists(byColumn)) {
-      Desktop().OpenDocument(byColumn, appPath);
+      if (!Desktop().OpenDocument(byColumn, appPath)) Dialogs().ShowMessage(this, CannotOpenMessageText(byColumn));
       return;
     }
   }
@@ -480,7 +483,7 @@ void TForm1::BitBtn1Click() {
   const std::string path = MessageFilePath(
       folder, MessageFileBaseName(TrimBlank(RowText(row, ColSubject)), RowText(row, ColNumber)));
   if (FileExists(path)) {
-    Desktop().LaunchTextEditor(path, appPath);
+    if (!Desktop().LaunchTextEditor(path, appPath)) Dialogs().ShowMessage(this, CannotEditMessageText(path));
     return;
   }
   if (Dialogs().ConfirmYesNo(this, Cp("你還沒下載此封信過, 要現在下載嗎?"))) btnDownloadClick();

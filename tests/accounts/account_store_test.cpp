@@ -1,12 +1,14 @@
 #include "accounts/account_store.h"
 
 #include "common/file_io.h"
+#include "common/file_lock.h"
 #include "common/text_lines.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -116,7 +118,15 @@ INSTANTIATE_TEST_SUITE_P(
                false},
         KeyRow{"line_without_separator", "pop.example.com", "pop.example.com", false},
         KeyRow{"server_typed_with_separator", "a.example.com;x;110;u;", "a.example.com;x", true},
-        KeyRow{"big5_server", "\xB4\xFA\xB8\xD5;110;u;", "\xB4\xFA\xB8\xD5", true}),
+        KeyRow{"big5_server", "\xB4\xFA\xB8\xD5;110;u;", "\xB4\xFA\xB8\xD5", true},
+        // A4 61 is one Big5 character whose trail byte is "a": "a.com;" inside
+        // it is no key, as the server list's own search sees it.
+        KeyRow{"key_on_a_trail_byte_is_no_match", "\xA4\x61.com;110;u;", "a.com", false},
+        KeyRow{"key_on_a_trail_byte_in_the_user_field", "pop.example;110;\xA4\x61.com;", "a.com", false},
+        KeyRow{"key_after_a_whole_big5_character", "\xA4\x61\x61.com;110;u;", "a.com", true},
+        KeyRow{"big5_key_after_a_big5_character", "\xA4\xA4\xB4\xFA;110;u;", "\xB4\xFA", true},
+        // A4 B4 | FA B8: "B4 FA" here straddles two characters.
+        KeyRow{"big5_key_across_two_characters", "\xA4\xB4\xFA\xB8;110;u;", "\xB4\xFA\xB8", false}),
     [](const testing::TestParamInfo<KeyRow>& i) { return std::string(i.param.name); });
 
 // The save button's list step: replace every line of the server, else append.
@@ -258,6 +268,126 @@ TEST_F(AccountFile, AFullDiskLeavesTheOldFileWhole) {
   size_t entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir_)) ++entries;
   EXPECT_EQ(entries, 1u);
+}
+
+
+// ------------------------------------------ two running copies, one file
+
+// One running copy of the program: its memory of the file and its changes.
+struct Step {
+  char store;  // 'A' or 'B'
+  bool save;   // false: delete
+  const char* server;
+  const char* user;
+};
+
+struct SharingRow {
+  const char* name;
+  std::string fileAtStart;
+  std::vector<Step> steps;
+  std::string fileAtEnd;
+};
+void PrintTo(const SharingRow& r, std::ostream* os) { *os << r.name; }
+
+class SharedAccountFile : public AccountFile, public testing::WithParamInterface<SharingRow> {};
+
+TEST_P(SharedAccountFile, EachChangeKeepsTheOtherCopysAccounts) {
+  const SharingRow& r = GetParam();
+  if (!r.fileAtStart.empty()) ASSERT_TRUE(WriteFileAtomic(path_, r.fileAtStart));
+  // Both copies read the file when they start, before either changes it.
+  Lines a, b;
+  ASSERT_TRUE(LoadAccountFile(path_, a));
+  ASSERT_TRUE(LoadAccountFile(path_, b));
+  for (const Step& step : r.steps) {
+    Lines& memory = step.store == 'A' ? a : b;
+    const std::string server = step.server;
+    const std::string user = step.user;
+    auto change = [&](Lines& lines) {
+      if (step.save) {
+        SaveInto(lines, server, user);
+      } else {
+        RemoveAccountLine(lines, server);
+      }
+    };
+    ASSERT_EQ(UpdateAccountFile(path_, change, memory), AccountFileUpdate::Saved);
+    // What the copy now knows is what the file holds.
+    Lines onDisk;
+    ASSERT_TRUE(LoadAccountFile(path_, onDisk));
+    EXPECT_EQ(memory, onDisk) << "after a step of store " << step.store;
+  }
+  EXPECT_EQ(Bytes(), r.fileAtEnd);
+}
+
+const std::string kPw = "cHc=";  // "pw"
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SharedAccountFile,
+    testing::Values(
+        SharingRow{"each_saves_one_account", "",
+                   {{'A', true, "a.example", "ann"}, {'B', true, "b.example", "bob"}},
+                   "a.example;110;ann;" + kPw + "\r\nb.example;110;bob;" + kPw + "\r\n"},
+        SharingRow{"four_saves_alternately", "",
+                   {{'A', true, "a.example", "ann"}, {'B', true, "b.example", "bob"},
+                    {'A', true, "c.example", "cy"}, {'B', true, "d.example", "dee"}},
+                   "a.example;110;ann;" + kPw + "\r\nb.example;110;bob;" + kPw + "\r\nc.example;110;cy;" + kPw +
+                       "\r\nd.example;110;dee;" + kPw + "\r\n"},
+        SharingRow{"one_deletes_what_the_other_saved", "old.example;110;o;\r\n",
+                   {{'A', true, "a.example", "ann"}, {'B', false, "a.example", ""}},
+                   "old.example;110;o;\r\n"},
+        SharingRow{"delete_keeps_the_others_new_account", "old.example;110;o;\r\n",
+                   {{'A', true, "a.example", "ann"}, {'B', false, "old.example", ""}},
+                   "a.example;110;ann;" + kPw + "\r\n"},
+        SharingRow{"both_save_one_server_last_wins", "",
+                   {{'A', true, "a.example", "ann"}, {'B', true, "a.example", "bob"}},
+                   "a.example;110;bob;" + kPw + "\r\n"}),
+    [](const testing::TestParamInfo<SharingRow>& i) { return std::string(i.param.name); });
+
+TEST_F(AccountFile, UpdateWaitsForTheCopyHoldingTheLock) {
+  ASSERT_TRUE(SaveAccountFile(path_, {"start.example;110;s;"}));
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t other = ::fork();
+  ASSERT_GE(other, 0);
+  if (other == 0) {
+    // Another copy: it holds the lock while it takes its time, then replaces
+    // the file whole, as a save does.
+    ::close(ready[0]);
+    FileLock lock(path_);
+    if (!lock.Locked()) ::_exit(2);
+    if (::write(ready[1], "x", 1) != 1) ::_exit(3);
+    ::usleep(300 * 1000);
+    ::_exit(SaveAccountFile(path_, {"start.example;110;s;", "other.example;110;o;"}) ? 0 : 4);
+  }
+  ::close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  Lines memory = {"start.example;110;s;"};
+  const AccountFileUpdate result = UpdateAccountFile(
+      path_, [](Lines& lines) { lines.push_back("mine.example;110;m;"); }, memory);
+  int status = 0;
+  ASSERT_EQ(::waitpid(other, &status, 0), other);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(result, AccountFileUpdate::Saved);
+  EXPECT_EQ(Bytes(), "start.example;110;s;\r\nother.example;110;o;\r\nmine.example;110;m;\r\n");
+  EXPECT_EQ(memory, (Lines{"start.example;110;s;", "other.example;110;o;", "mine.example;110;m;"}));
+}
+
+TEST_F(AccountFile, UpdateOfAnUnreadableFileChangesNothing) {
+  ASSERT_EQ(::mkdir(path_.c_str(), 0700), 0);  // a folder where the file should be
+  Lines memory = {"kept"};
+  bool changed = false;
+  EXPECT_EQ(UpdateAccountFile(path_, [&](Lines&) { changed = true; }, memory), AccountFileUpdate::CannotRead);
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(memory, Lines{"kept"});
+}
+
+TEST_F(AccountFile, UpdateIntoAMissingFolderFails) {
+  Lines memory;
+  EXPECT_EQ(UpdateAccountFile(dir_ + "/gone/brevan.ini", [](Lines& l) { l.push_back("x;1;u;"); }, memory),
+            AccountFileUpdate::CannotWrite);
+  EXPECT_TRUE(memory.empty());
 }
 
 }  // namespace

@@ -216,6 +216,44 @@ TEST_F(DemoServer, ServesTheMessagesAndForgetsADeletedOneForTheRun) {
   c.Command("quit");
 }
 
+// Two windows logged in to the demo account at once, a third after them.
+TEST_F(DemoServer, ServesSeveralSessionsAtOnce) {
+  std::vector<std::string> files;
+  ASSERT_TRUE(LoadDemoMessages(kMessages, files));
+  const int port = Start("0-0");
+  ASSERT_NE(port, 0);
+  Client first(port);
+  Client second(port);
+  ASSERT_TRUE(first.LogIn());
+  ASSERT_TRUE(second.LogIn());  // the greeting comes while the first is open
+  const std::vector<std::string> all = first.List();
+  ASSERT_EQ(all.size(), files.size());
+  EXPECT_EQ(second.List(), all);
+
+  EXPECT_EQ(first.Command("dele 1").rfind("+OK", 0), 0u);
+  // Marks are the first session's own until its QUIT.
+  EXPECT_EQ(second.List(), all);
+  EXPECT_EQ(first.Command("quit").rfind("+OK", 0), 0u);
+
+  // The second keeps the numbers it logged in with.
+  EXPECT_EQ(second.Command("list 2"), "+OK " + all[1]);
+  {
+    Client third(port);
+    ASSERT_TRUE(third.LogIn());
+    const std::vector<std::string> left = third.List();
+    ASSERT_EQ(left.size(), files.size() - 1);
+    EXPECT_EQ(left[0], "1 " + std::to_string(files[1].size()));
+    third.Command("quit");
+  }
+  EXPECT_EQ(second.Command("dele 2").rfind("+OK", 0), 0u);
+  EXPECT_EQ(second.Command("quit").rfind("+OK", 0), 0u);
+
+  Client fourth(port);
+  ASSERT_TRUE(fourth.LogIn());
+  EXPECT_EQ(fourth.List().size(), files.size() - 2);
+  fourth.Command("quit");
+}
+
 TEST_F(DemoServer, StopsWhileAClientIsLoggedIn) {
   const int port = Start("0-0");
   ASSERT_NE(port, 0);

@@ -122,27 +122,30 @@ class FrameArrange : public FrameTest {
 TEST_F(FrameArrange, TileHorizontallyStacksFullWidthRows) {
   frame_->WindowTileHorizontal1->trigger();
   const QRect space = frame_->MdiArea->viewport()->rect();
-  int y = -1;
+  int y = 0;
   for (QMdiSubWindow* sub : subs_) {
     EXPECT_FALSE(sub->isMaximized());
     EXPECT_EQ(sub->geometry().x(), 0);
     EXPECT_EQ(sub->geometry().width(), space.width());
-    EXPECT_GT(sub->geometry().y(), y);
-    y = sub->geometry().y();
-    EXPECT_LE(sub->geometry().bottom(), space.bottom());
+    // One below the other, each its share of the height or, where that is
+    // less than the window needs, its minimum (the area then scrolls).
+    EXPECT_EQ(sub->geometry().y(), y);
+    EXPECT_EQ(sub->geometry().height(), std::max(space.height() / 3, sub->minimumSizeHint().height()));
+    y = sub->geometry().bottom() + 1;
   }
 }
 
 TEST_F(FrameArrange, TileVerticallyPutsFullHeightColumnsSideBySide) {
   frame_->WindowTileVertical1->trigger();
   const QRect space = frame_->MdiArea->viewport()->rect();
-  int x = -1;
+  int x = 0;
   for (QMdiSubWindow* sub : subs_) {
     EXPECT_EQ(sub->geometry().y(), 0);
-    EXPECT_EQ(sub->geometry().height(), space.height());
-    EXPECT_GT(sub->geometry().x(), x);
-    x = sub->geometry().x();
-    EXPECT_LE(sub->geometry().right(), space.right());
+    EXPECT_EQ(sub->geometry().height(), std::max(space.height(), sub->minimumSizeHint().height()));
+    // Side by side, each its share of the width or its minimum.
+    EXPECT_EQ(sub->geometry().x(), x);
+    EXPECT_EQ(sub->geometry().width(), std::max(space.width() / 3, sub->minimumSizeHint().width()));
+    x = sub->geometry().right() + 1;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <ostream>
 
+#include "accounts/account_store.h"
 #include "app/qt_text.h"
 #include "common/file_io.h"
 #include "session/TForm1.h"
@@ -88,10 +89,14 @@ INSTANTIATE_TEST_SUITE_P(
         SaveRow{"every_line_of_the_server_rewritten", "a.example;1;u;\r\nb.example;2;v;\r\na.example;3;w;\r\n",
                 "a.example", "110", "x", "", "a.example;110;x;\r\nb.example;2;v;\r\na.example;110;x;\r\n",
                 {"a.example", "b.example", "a.example"}, true},
-        // The key is found inside the longer saved name, so that line is replaced
-        // and the server list stays as it was.
+        // The key is found inside the longer saved name, so that line is replaced;
+        // the server list shows the file's accounts.
         SaveRow{"tail_of_a_saved_server_replaces_it", "pop.example.com;110;bob;\r\n", "example.com", "110",
-                "alice", "", "example.com;110;alice;\r\n", {"pop.example.com"}, true},
+                "alice", "", "example.com;110;alice;\r\n", {"example.com"}, true},
+        // A4 61 is one Big5 character whose trail byte is "a": the saved name
+        // does not end in "a.com", so the new account is added.
+        SaveRow{"key_inside_a_big5_character_is_another_server", "\xA4\x61.com;110;bob;\r\n", "a.com", "110",
+                "alice", "", "\xA4\x61.com;110;bob;\r\na.com;110;alice;\r\n", {"\xA4\x61.com", "a.com"}, true},
         SaveRow{"empty_line_written_back", "\r\nb.example;2;v;\r\n", "c.example", "110", "u", "",
                 "\r\nb.example;2;v;\r\nc.example;110;u;\r\n", {"", "b.example", "c.example"}, true},
         SaveRow{"big5_server_and_user", "{missing}", Cp("郵件.example"), "110", "許功蓋", "",
@@ -222,6 +227,51 @@ TEST_F(AccountsWindowTest, UnreadableFileIsReportedAndTheWindowStillComes) {
   EXPECT_EQ(dialogs_.errors.size(), 1u);
   EXPECT_EQ(w->ComboBox1->count(), 0);
 }
+
+// ---- another running copy changed the file since this window read it ----
+
+struct SharedRow {
+  const char* name;
+  std::string fileAtStart;     // read by the window when it opens
+  std::string fileMeanwhile;   // written by the other copy after that
+  bool save;                   // false: delete
+  std::string server;
+  std::string fileAfter;
+  std::vector<std::string> items;
+};
+void PrintTo(const SharedRow& row, std::ostream* os) { *os << row.name; }
+
+class AccountsOfAnotherCopy : public AccountsWindowTest, public ::testing::WithParamInterface<SharedRow> {};
+
+TEST_P(AccountsOfAnotherCopy, AreKeptAndListed) {
+  const SharedRow& row = GetParam();
+  WriteAccounts(row.fileAtStart);
+  auto w = NewWindow();
+  WriteAccounts(row.fileMeanwhile);
+  Fill(*w, row.server, "110", "me", "");
+  (row.save ? w->Button1 : w->Button2)->click();
+  EXPECT_TRUE(dialogs_.errors.empty());
+  EXPECT_EQ(ReadAccounts(), row.fileAfter);
+  EXPECT_EQ(Items(*w), row.items);
+  EXPECT_EQ(Program().AccountList, ReadAccountLines(row.fileAfter));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AccountsOfAnotherCopy,
+    ::testing::Values(
+        SharedRow{"save_keeps_the_account_saved_meanwhile", "a.example;1;u;\r\n",
+                  "a.example;1;u;\r\nother.example;2;o;\r\n", true, "mine.example",
+                  "a.example;1;u;\r\nother.example;2;o;\r\nmine.example;110;me;\r\n",
+                  {"a.example", "other.example", "mine.example"}},
+        SharedRow{"save_replaces_the_line_as_it_is_now", "a.example;1;u;\r\n",
+                  "other.example;2;o;\r\na.example;3;changed;\r\n", true, "a.example",
+                  "other.example;2;o;\r\na.example;110;me;\r\n", {"other.example", "a.example"}},
+        SharedRow{"delete_keeps_the_account_saved_meanwhile", "a.example;1;u;\r\n",
+                  "a.example;1;u;\r\nother.example;2;o;\r\n", false, "a.example", "other.example;2;o;\r\n",
+                  {"other.example"}},
+        SharedRow{"delete_of_an_account_deleted_meanwhile", "a.example;1;u;\r\nb.example;2;v;\r\n",
+                  "b.example;2;v;\r\n", false, "a.example", "b.example;2;v;\r\n", {"b.example"}}),
+    [](const ::testing::TestParamInfo<SharedRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace brevan::testing

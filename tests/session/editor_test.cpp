@@ -65,7 +65,60 @@ TEST_F(EditorTest, ReopeningReplacesTheTextFromTheFile) {
   OpenAndClose();
   ASSERT_TRUE(WriteFileAtomic(RulePath(), "second\r\n"));
   OpenAndClose();
-  EXPECT_EQ(Shown(), QStringLiteral("second"));
+  EXPECT_EQ(Shown(), QStringLiteral("second\n"));
+}
+
+// What the file held, what the editor shows, and what a save without an edit
+// writes back: the same bytes, but for lone CR and lone LF, which are written
+// as the CR LF every line of the file gets.
+struct RoundTripRow {
+  const char* name;
+  std::string file;
+  QString shown;
+  std::string saved;
+  std::vector<std::string> rules;
+};
+void PrintTo(const RoundTripRow& r, std::ostream* os) { *os << r.name; }
+
+class EditorRoundTrip : public EditorTest, public ::testing::WithParamInterface<RoundTripRow> {};
+
+TEST_P(EditorRoundTrip, SaveWithoutAnEditWritesTheFileBack) {
+  const RoundTripRow& row = GetParam();
+  ASSERT_TRUE(WriteFileAtomic(RulePath(), row.file));
+  OpenAndClose([] { Form3->BitBtn1->click(); });
+  EXPECT_EQ(Shown(), row.shown);
+  EXPECT_EQ(FileText(), row.saved);
+  EXPECT_EQ(Program().FilterRuleList, row.rules);
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EditorRoundTrip,
+    ::testing::Values(
+        RoundTripRow{"final_crlf_kept", "a\r\nb\r\n", QStringLiteral("a\nb\n"), "a\r\nb\r\n", {"a", "b"}},
+        RoundTripRow{"no_final_break_kept", "a\r\nb", QStringLiteral("a\nb"), "a\r\nb", {"a", "b"}},
+        RoundTripRow{"empty_last_line_kept", "a\r\nb\r\n\r\n", QStringLiteral("a\nb\n\n"), "a\r\nb\r\n\r\n",
+                     {"a", "b", ""}},
+        RoundTripRow{"only_a_line_end", "\r\n", QStringLiteral("\n"), "\r\n", {""}},
+        RoundTripRow{"empty_file", "", QString(), "", {}},
+        RoundTripRow{"lone_lf_written_as_crlf", "a\nb\n", QStringLiteral("a\nb\n"), "a\r\nb\r\n", {"a", "b"}},
+        RoundTripRow{"lone_cr_written_as_crlf", "a\rb\r", QStringLiteral("a\nb\n"), "a\r\nb\r\n", {"a", "b"}},
+        RoundTripRow{"mixed_line_ends", "a\rb\nc\r\nd", QStringLiteral("a\nb\nc\nd"), "a\r\nb\r\nc\r\nd",
+                     {"a", "b", "c", "d"}},
+        RoundTripRow{"lf_cr_is_two_line_ends", "a\n\rb", QStringLiteral("a\n\nb"), "a\r\n\r\nb", {"a", "", "b"}},
+        RoundTripRow{"nul_ends_the_text", std::string("a\r\n\0junk\r\n", 10), QStringLiteral("a\n"), "a\r\n", {"a"}},
+        RoundTripRow{"big5_lines", "\xA4\xA4\xA4\xE5\r\n[!]\xB3\x5C\r\n", QString::fromUtf8("中文\n[!]許\n"),
+                     "\xA4\xA4\xA4\xE5\r\n[!]\xB3\x5C\r\n", {"\xA4\xA4\xA4\xE5", "[!]\xB3\x5C"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EditorTest, RuleAppendedByAnotherProgramAfterASaveStartsItsOwnLine) {
+  ASSERT_TRUE(WriteFileAtomic(RulePath(), "spam\r\n"));
+  OpenAndClose([] { Form3->BitBtn1->click(); });
+  std::string bytes = FileText();
+  bytes += "offer\r\n";  // as another program appends a rule
+  ASSERT_TRUE(WriteFileAtomic(RulePath(), bytes));
+  OpenAndClose([] { Form3->BitBtn1->click(); });
+  EXPECT_EQ(Program().FilterRuleList, (std::vector<std::string>{"spam", "offer"}));
 }
 
 struct SaveRow {

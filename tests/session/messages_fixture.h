@@ -67,10 +67,17 @@ struct FakeDesktop : IDesktop {
     std::string path, folder;
   };
   std::vector<Call> documents, urls, editors;
-  void OpenDocument(const std::string& path, const std::string& folder) override { documents.push_back({path, folder}); }
+  // What the desktop answers: whether a program could be started.
+  bool documentOpens = true;
+  bool editorStarts = true;
+  bool OpenDocument(const std::string& path, const std::string& folder) override {
+    documents.push_back({path, folder});
+    return documentOpens;
+  }
   void OpenUrl(const std::string& url, const std::string& folder) override { urls.push_back({url, folder}); }
-  void LaunchTextEditor(const std::string& path, const std::string& folder) override {
+  bool LaunchTextEditor(const std::string& path, const std::string& folder) override {
     editors.push_back({path, folder});
+    return editorStarts;
   }
 };
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/dialogs.h"
 #include "common/file_io.h"
 #include "messages_fixture.h"
 #include "session/TForm1.h"
@@ -79,6 +80,70 @@ TEST_F(ViewTest, PlainTextViewLooksOnlyAtTheSubject) {
   EXPECT_EQ(desktop.editors[0].path, Folder() + "/Hello.eml");
   EXPECT_EQ(desktop.editors[0].folder, AppPath());
 }
+
+// ---- when the desktop cannot open the file ----
+
+enum class Viewer { Read, PlainText };
+
+struct LaunchRow {
+  const char* name;
+  Viewer viewer;
+  bool underColumn;  // the file is found through the downloaded-file column
+  bool documentOpens, editorStarts;
+  bool told;  // one message box of our own, naming the file and what was tried
+};
+void PrintTo(const LaunchRow& r, std::ostream* os) { *os << r.name; }
+
+class LaunchOutcome : public ViewTest, public ::testing::WithParamInterface<LaunchRow> {};
+
+TEST_P(LaunchOutcome, FailureIsToldOnce) {
+  const LaunchRow& row = GetParam();
+  AddRow("Hello");
+  if (row.underColumn) {
+    AddRow("Hello");  // row 2, renamed since: found as 2.eml only
+    form->SetRowText(1, ColSubject, "renamed");
+    form->SetRowText(1, ColDownloadedFile, "2");
+    PutFile("2");
+    Select(1);
+  } else {
+    PutFile("Hello");
+    Select(0);
+  }
+  desktop.documentOpens = row.documentOpens;
+  desktop.editorStarts = row.editorStarts;
+  (row.viewer == Viewer::Read ? form->btnReadClick() : form->BitBtn1Click());
+
+  const std::string path = Folder() + (row.underColumn ? "/2.eml" : "/Hello.eml");
+  EXPECT_EQ(desktop.documents.size(), row.viewer == Viewer::Read ? 1u : 0u);
+  EXPECT_EQ(desktop.editors.size(), row.viewer == Viewer::PlainText ? 1u : 0u);
+  EXPECT_TRUE(dialogs.questions.empty());
+  if (!row.told) {
+    EXPECT_TRUE(dialogs.messages.empty());
+    return;
+  }
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  std::string expected;
+  if (row.viewer == Viewer::Read) {
+    expected = Cp("無法開啟信件檔 ") + path + Cp(":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 xdg-open).");
+  } else {
+    expected = Cp("無法以純文字檢視信件檔 ") + path + Cp(":\n找不到可以啟動的文字編輯器 (已嘗試 ");
+    for (const std::string& editor : TextEditorCandidates()) expected += editor + ", ";
+    expected += "xdg-open).";
+  }
+  EXPECT_EQ(dialogs.messages[0], expected);
+  EXPECT_EQ(expected.find('?'), std::string::npos) << "every character fits the code page";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LaunchOutcome,
+    ::testing::Values(LaunchRow{"read_opens", Viewer::Read, false, true, true, false},
+                      LaunchRow{"read_nothing_opens_it", Viewer::Read, false, false, true, true},
+                      LaunchRow{"read_by_column_nothing_opens_it", Viewer::Read, true, false, true, true},
+                      LaunchRow{"plain_text_starts", Viewer::PlainText, false, true, true, false},
+                      LaunchRow{"plain_text_no_editor", Viewer::PlainText, false, true, false, true},
+                      // The editor is the plain-text view's only way: the reader does not count.
+                      LaunchRow{"plain_text_no_editor_and_no_reader", Viewer::PlainText, false, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ViewTest, NotDownloadedAnsweredNoDoesNothing) {
   AddRow("never fetched");

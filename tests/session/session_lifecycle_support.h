@@ -56,9 +56,15 @@ struct RecordingDialogs : IDialogs {
 
 struct RecordingDesktop : IDesktop {
   std::vector<std::string> urls, documents, edited;
-  void OpenDocument(const std::string& path, const std::string&) override { documents.push_back(path); }
+  bool OpenDocument(const std::string& path, const std::string&) override {
+    documents.push_back(path);
+    return true;
+  }
   void OpenUrl(const std::string& url, const std::string&) override { urls.push_back(url); }
-  void LaunchTextEditor(const std::string& path, const std::string&) override { edited.push_back(path); }
+  bool LaunchTextEditor(const std::string& path, const std::string&) override {
+    edited.push_back(path);
+    return true;
+  }
 };
 
 // Runs events until the condition holds or the bound passes; the bound only
