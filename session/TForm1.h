@@ -3,10 +3,13 @@
 // can drive them; each has its own name as objectName.
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/tcp_client.h"
+#include "session/outstanding_exchange.h"
 
 class QComboBox;
 class QLineEdit;
@@ -27,8 +30,6 @@ class QKeyEvent;
 namespace brevan {
 
 class TIdAntiFreeze;
-class AutoResetEvent;
-class OutstandingExchange;
 
 // Columns of ListView1: the number is the row's own caption (column 0), then
 // the five sub-items.
@@ -123,6 +124,8 @@ class TForm1 : public QWidget {
   void ListView1CustomDrawItem(QTreeWidgetItem* item);
   void ListView1Click() {}
   void btnFirst100Click();
+  // Puts a preview's text into Memo1.
+  void ShowPreviewText(const QString& text);
   void btnDownloadClick();
   void btnReadClick();
   void BitBtn1Click();
@@ -152,6 +155,29 @@ class TForm1 : public QWidget {
   // check it before touching the window again.
   bool Closing() const { return closing_; }
 
+  // Every successful open starts a new connection number. A row carries the
+  // number of the connection whose listing made it, and only rows of the
+  // connection now open may be deleted: the server renumbers its messages
+  // from one connection to the next.
+  int ConnectionId() const { return connectionId_; }
+  int RowConnection(int row) const;  // 0 for a row no listing made
+  void SetRowConnection(int row, int connection);
+  // Positions + 1 (the message numbers) of the ticked rows of the current
+  // connection, from the last row to the first.
+  std::vector<int> DeletableRows() const;
+
+  // How long a disconnect awaits each reply, and how long the whole of it may
+  // take when the window closes. Tests shorten them.
+  static constexpr std::chrono::milliseconds kDisconnectReplyBound{30000};
+  static constexpr std::chrono::milliseconds kCloseBound{10000};
+  std::chrono::milliseconds DisconnectReplyBound() const { return replyBound_; }
+  std::chrono::milliseconds CloseBound() const { return closeBound_; }
+  void SetDisconnectBounds(std::chrono::milliseconds reply, std::chrono::milliseconds close) {
+    replyBound_ = reply;
+    closeBound_ = close;
+  }
+  bool Disconnecting() const { return disconnecting_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -161,6 +187,13 @@ class TForm1 : public QWidget {
   void WireHandlers();
 
   void ShowSanitizedReply(const std::string& reply);
+  // The disconnect of btnDisconnectClick and of the window's close.
+  void Disconnect(bool windowClosing);
+  // The latest time the reply awaited next may come.
+  Deadline StepDeadline() const;
+  // A close while a disconnect waits: what is left of it ends within the
+  // close's bound.
+  void BoundForClose();
   // Destroys the window now, or when its outermost running handler returns.
   void RequestDestroy();
 
@@ -172,8 +205,12 @@ class TForm1 : public QWidget {
   int handlerDepth_ = 0;
   bool closing_ = false;
   bool destroyRequested_ = false;
-  // DisconnectDone: created by the close, signalled at the end of a disconnect.
-  std::shared_ptr<AutoResetEvent> disconnectDone_;
+  int connectionId_ = 0;
+  bool connecting_ = false;
+  bool disconnecting_ = false;
+  Deadline closeDeadline_ = Deadline::max();
+  std::chrono::milliseconds replyBound_ = kDisconnectReplyBound;
+  std::chrono::milliseconds closeBound_ = kCloseBound;
 };
 
 // Marks one command exchange on the window's connection while it lives.
@@ -221,6 +258,10 @@ class HandlerScope {
 
 // NotConnectedMessage, in the code page.
 const std::string& NotConnectedMessage();
+
+// Shown when a disconnect gave up on the server: ticked messages whose "dele"
+// the server did not confirm may still be there.
+const std::string& UnconfirmedDeletionMessage();
 
 // A line the server sent, made fit for a message box: control bytes become
 // "?" and an overlong line is cut (never inside a double-byte character).

@@ -32,6 +32,7 @@
 #include "session/message_file.h"
 #include "session/pop3_exchanges.h"
 #include "session/program_values.h"
+#include "session/reply_drain.h"
 
 namespace brevan {
 
@@ -43,6 +44,8 @@ const QColor kMarkedBackground(255, 0, 0);
 // column back gives exactly what was stored even where the display could not
 // show a byte sequence.
 constexpr int kBytesRole = Qt::UserRole + 1;
+// The connection whose listing made the row (on the number column).
+constexpr int kConnectionRole = Qt::UserRole + 2;
 
 constexpr int kMaxReservedBytes = 256 * 1024 * 1024;
 
@@ -160,11 +163,24 @@ void QuietWhenClosing(TForm1& window, F&& body) {
   }
 }
 
-// Appends a message row: its number, five empty columns, no mark. The row is
-// complete before it joins the list, so the list reports one change, not one
-// per field.
-int AppendMessageRow(TForm1& window, int number) {
+// A failure of the connection after a disconnect finished the exchange from
+// outside (and closed the connection under it) is no news either.
+template <class F>
+void QuietWhenEnded(TForm1& window, const OutstandingExchange& exchange, F&& body) {
+  try {
+    body();
+  } catch (...) {
+    if (window.Closing() || exchange.Finished()) return;
+    throw;
+  }
+}
+
+// Appends a message row of the given connection: its number, five empty
+// columns, no mark. The row is complete before it joins the list, so the
+// list reports one change, not one per field.
+int AppendMessageRow(TForm1& window, int number, int connection) {
   auto* item = new QTreeWidgetItem;
+  item->setData(ColNumber, kConnectionRole, connection);
   item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
   item->setCheckState(ColNumber, Qt::Unchecked);
   const std::string numberText = std::to_string(number);
@@ -223,6 +239,15 @@ void TForm1::SetRowTicked(int row, bool ticked) {
   ListView1CustomDrawItem(item);
 }
 
+int TForm1::RowConnection(int row) const {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  return item ? item->data(ColNumber, kConnectionRole).toInt() : 0;
+}
+
+void TForm1::SetRowConnection(int row, int connection) {
+  if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) item->setData(ColNumber, kConnectionRole, connection);
+}
+
 int TForm1::SelectedRow() const {
   const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
   if (selected.isEmpty()) return -1;
@@ -271,6 +296,7 @@ void TForm1::btnRetrieveHeaderClick() {
     CommandButtonsOff buttons(*this, true);
 
     ListView1->clear();
+    const int connection = ConnectionId();
     std::vector<std::string> listLines;
     IdTCPClient1.SendCommand("list");
     IdTCPClient1.CaptureLines(listLines, ".", false);
@@ -283,7 +309,7 @@ void TForm1::btnRetrieveHeaderClick() {
     for (size_t k = 1; k <= listLines.size(); ++k) {
       ProcessEvents();
       if (Closing()) return;
-      const int row = AppendMessageRow(*this, static_cast<int>(k));
+      const int row = AppendMessageRow(*this, static_cast<int>(k), connection);
       SetRowText(row, ColSize, ListLineSize(listLines[k - 1]));
 
       Program().LastActivityTick = TickCount();
@@ -321,29 +347,51 @@ void TForm1::btnRetrieveHeaderClick() {
 // ---- preview and download ----
 
 void TForm1::btnFirst100Click() {
-  QuietWhenClosing(*this, [&] {
+  // A disconnect in the middle reads the rest of the preview's reply itself
+  // before its first "dele", then closes the connection under this handler.
+  ConnectionReplySource source(IdTCPClient1);
+  TrackedExchange preview(source);
+  QuietWhenEnded(*this, preview, [&] {
     const int row = SelectedRow();
     if (row < 0) return;
     if (!CheckConnected()) return;
     if (ExchangeBusy()) return;
     ExchangeGuard exchange(*this);
+    OutstandingScope owed(*this, preview);
     CommandButtonsOff buttons(*this, false);
 
     Memo1->clear();
     Program().LastActivityTick = TickCount();
-    if (!SendAccepted(*this, "top " + RowText(row, ColNumber) + " 100")) return;
+    std::string received;
+    preview.AwaitStatus(true);
+    IdTCPClient1.SendCommand("top " + RowText(row, ColNumber) + " 100");
+    const std::string reply = IdTCPClient1.LastReply();
+    // What is owed changes the moment the status line is in, before the
+    // refusal's message box lets anything else run.
+    if (IsPositiveReply(reply)) {
+      preview.AwaitBody(&received);
+    } else {
+      preview.Received();
+    }
+    if (Closing() || preview.Finished()) return;
+    if (!IsPositiveReply(reply)) {
+      Dialogs().ShowMessage(this, ServerTextForDisplay(reply));
+      return;
+    }
 
-    ConnectionReplySource source(IdTCPClient1);
     RawReplyEvents events;
     events.ProcessEvents = ProcessEvents;
-    events.Stop = [this] { return Closing(); };
-    std::string received;
-    if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
+    events.Stop = [this, &preview] { return Closing() || preview.Finished(); };
+    const RawReplyEnd end = ReadRawReply(source, received, events);
+    if (end != RawReplyEnd::Stopped) preview.Received();
+    if (end != RawReplyEnd::Complete || Closing() || preview.Finished()) return;
 
     // Exactly as the server sent it: no decoding, doubled leading dots kept.
-    Memo1->setPlainText(LinesForDisplay(SplitTextLines(received)));
+    ShowPreviewText(LinesForDisplay(SplitTextLines(received)));
   });
 }
+
+void TForm1::ShowPreviewText(const QString& text) { Memo1->setPlainText(text); }
 
 void TForm1::btnDownloadClick() {
   QuietWhenClosing(*this, [&] {

@@ -59,11 +59,14 @@ class SessionLifecycleTest : public WindowTest {
     w->btnConnect->click();
   }
 
+  // Rows as the listing of the current connection makes them.
   void AddRows(int count, const std::vector<int>& ticked) {
+    TForm1* w = Window();
     for (int i = 1; i <= count; ++i) {
-      auto* item = new QTreeWidgetItem(Window()->ListView1, {QString::number(i)});
+      auto* item = new QTreeWidgetItem(w->ListView1, {QString::number(i)});
       bool on = std::find(ticked.begin(), ticked.end(), i) != ticked.end();
       item->setCheckState(ColNumber, on ? Qt::Checked : Qt::Unchecked);
+      w->SetRowConnection(w->ListView1->indexOfTopLevelItem(item), w->ConnectionId());
     }
   }
 
