@@ -315,6 +315,9 @@ struct DuringRow {
   std::vector<std::string> after;  // what the client sends after the trigger
   bool told;
   std::function<void(TForm1*)> start = nullptr;  // starts the exchange; the preview of row 1 when empty
+  // The server ends its reply this late: a "dele" sent before it would take
+  // a line of the reply for its own, so the disconnect cannot end sooner.
+  double notBefore = 0;
 };
 void PrintTo(const DuringRow& row, std::ostream* os) { *os << row.name; }
 
@@ -342,7 +345,9 @@ TEST_P(DisconnectDuring, EndsTheExchangeBeforeTheFirstDele) {
   } else {
     w->btnFirst100->click();
   }
-  EXPECT_LT(Seconds(Clock::now() - start), 6.0);
+  const double took = Seconds(Clock::now() - start);
+  EXPECT_LT(took, 6.0);
+  EXPECT_GE(took, row.notBefore) << "the owed reply was not read to its end first";
   ASSERT_TRUE(server.WaitForConnectionsEnded(1, 3000)) << "connection left open";
   EXPECT_EQ(From(server.Commands(), 4), row.after);
   if (row.told) {
@@ -368,9 +373,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DuringRow{"preview_body_that_ends",
                   [](ScriptedPop3Server& s) {
-                    s.AwaitCommand().SendLine("+OK").SendLine("first").Delay(300).SendLine("..second").SendLine(".");
+                    s.AwaitCommand().SendLine("+OK").SendLine("first").Delay(400).SendLine("..second").SendLine(".");
                   },
-                  "top 1 100", kDeleted, false},
+                  "top 1 100", kDeleted, false, nullptr, 0.35},
         DuringRow{"preview_status_line_late",
                   [](ScriptedPop3Server& s) { s.AwaitCommand().Delay(300).SendLine("+OK").SendLine("a").SendLine("."); },
                   "top 1 100", kDeleted, false},
@@ -390,26 +395,6 @@ INSTANTIATE_TEST_SUITE_P(
         DuringRow{"keep_alive_never_answered", [](ScriptedPop3Server& s) { s.AwaitCommand(); }, "noop", {}, true,
                   KeepAliveTick}),
     RowName<DuringRow>);
-
-// ---- closing after Cancel ----
-
-TEST_F(DisconnectTest, CloseAfterCancelGoesAtOnceWithoutAWordToTheServer) {
-  ScriptedPop3Server server;
-  LoginListing(server, 0);
-  Connect(server.Port());
-  QPointer<TForm1> w = Window();
-  AddRows(2, {1});
-  dialogs_.answers = {false};
-  const auto start = Clock::now();
-  w->close();
-  // The old close waited its whole 10 s bound here.
-  EXPECT_LT(Seconds(Clock::now() - start), 5.0);
-  DrainEvents();
-  EXPECT_TRUE(w.isNull());
-  EXPECT_EQ(dialogs_.questions, (std::vector<std::string>{kDeleteQuestion}));
-  ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), kLogin);
-}
 
 }  // namespace
 }  // namespace brevan::testing
