@@ -286,6 +286,15 @@ void TForm1::BuildLayout() {
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setToolTip(U("滑鼠右鍵可以進行選取內容 BASE64, QUOTED-PRINTABLE 解碼"));
+  // A read-only pane needs no undo history (a preview would fill it), and
+  // text that needs no shaping is laid out without it, which keeps long
+  // previews quick.
+  Memo1->setUndoRedoEnabled(false);
+  {
+    QFont font = Memo1->font();
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    Memo1->setFont(font);
+  }
   Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
   SetTextColours(Memo1, Qt::blue, Qt::white);
   {

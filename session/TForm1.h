@@ -124,8 +124,12 @@ class TForm1 : public QWidget {
   void ListView1CustomDrawItem(QTreeWidgetItem* item);
   void ListView1Click() {}
   void btnFirst100Click();
-  // Puts a preview's text into Memo1.
-  void ShowPreviewText(const QString& text);
+  // Puts a preview's text into Memo1 a piece at a time, servicing the
+  // windows between pieces: the pane lays out a line in one go, so a line
+  // longer than kPreviewLineChars is shown as consecutive lines of at most
+  // that many characters. False when a close or a newer preview ended it.
+  bool ShowPreviewText(const QString& text);
+  static constexpr int kPreviewLineChars = 4096;
   void btnDownloadClick();
   void btnReadClick();
   void BitBtn1Click();
@@ -203,6 +207,7 @@ class TForm1 : public QWidget {
   OutstandingExchange* outstanding_ = nullptr;
   int exchangeDepth_ = 0;
   int handlerDepth_ = 0;
+  unsigned previewGeneration_ = 0;
   bool closing_ = false;
   bool destroyRequested_ = false;
   int connectionId_ = 0;

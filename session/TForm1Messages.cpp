@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <stdexcept>
 #include <vector>
 
@@ -391,7 +392,52 @@ void TForm1::btnFirst100Click() {
   });
 }
 
-void TForm1::ShowPreviewText(const QString& text) { Memo1->setPlainText(text); }
+bool TForm1::ShowPreviewText(const QString& text) {
+  // The pane lays out each of its lines whole, and the layout of a line is
+  // not interrupted: a 1 MB line froze the window for most of a minute. So
+  // no line is longer than kPreviewLineChars, and the lines go in during
+  // short slices with the windows serviced between them.
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kSlice = std::chrono::milliseconds(20);
+  const unsigned generation = ++previewGeneration_;
+  Memo1->clear();
+  QTextCursor cursor(Memo1->document());
+  bool firstLine = true;
+  bool cursorPlaced = false;
+  auto sliceStart = Clock::now();
+  cursor.beginEditBlock();
+  qsizetype at = 0;
+  for (;;) {
+    qsizetype end = text.indexOf(QLatin1Char('\n'), at);
+    if (end < 0) end = text.size();
+    qsizetype piece = at;
+    do {
+      qsizetype length = std::min<qsizetype>(kPreviewLineChars, end - piece);
+      // A surrogate pair stays on one line.
+      if (piece + length < end && length > 1 && text.at(piece + length - 1).isHighSurrogate()) --length;
+      if (!firstLine) cursor.insertBlock();
+      firstLine = false;
+      cursor.insertText(text.mid(piece, length));
+      piece += length;
+      if (Clock::now() - sliceStart >= kSlice) {
+        cursor.endEditBlock();
+        if (!cursorPlaced) {
+          Memo1->moveCursor(QTextCursor::Start);
+          cursorPlaced = true;
+        }
+        ProcessEvents();
+        if (Closing() || generation != previewGeneration_) return false;
+        sliceStart = Clock::now();
+        cursor.beginEditBlock();
+      }
+    } while (piece < end);
+    if (end >= text.size()) break;
+    at = end + 1;
+  }
+  cursor.endEditBlock();
+  Memo1->moveCursor(QTextCursor::Start);
+  return true;
+}
 
 void TForm1::btnDownloadClick() {
   QuietWhenClosing(*this, [&] {
