@@ -277,6 +277,7 @@ TEST_P(UnansweredDele, ClosesWithinTheBoundAndSendsNothingMore) {
   EXPECT_LT(took, bound + 5.0);
   ASSERT_TRUE(server.WaitForConnectionsEnded(1, 2000)) << "connection left open";
   EXPECT_EQ(From(server.Commands(), 3), (std::vector<std::string>{"dele 3"}));
+  EXPECT_EQ(dialogs_.questions.size(), 1u) << "a close during the disconnect asked again";
   if (row.told) {
     EXPECT_EQ(dialogs_.messages, (std::vector<std::string>{UnconfirmedDeletionMessage()}));
   } else {
