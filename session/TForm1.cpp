@@ -92,7 +92,7 @@ const std::string& NotConnectedMessage() {
 
 const std::string& UnconfirmedDeletionMessage() {
   static const std::string text =
-      Cp("伺服器沒有及時回應, 連線已經中斷. 標記刪除的信件中, 伺服器還沒確認刪除的可能沒有被刪除!");
+      Cp("伺服器沒有回應, 連線已經中斷. 標記刪除的信件中, 伺服器還沒確認刪除的可能沒有被刪除!");
   return text;
 }
 
