@@ -300,6 +300,50 @@ INSTANTIATE_TEST_SUITE_P(
                                     false}),
     RowName<UnansweredRow>);
 
+// An exchange that finishes in its own way, with no regard for the deadline.
+class StubbornExchange : public OutstandingExchange {
+ public:
+  explicit StubbornExchange(TIdTCPConnection& connection) : connection_(connection) {}
+  bool Finish(Deadline) override {
+    finished_ = true;
+    try {
+      connection_.ReadLine(InfiniteWait);
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+
+ private:
+  TIdTCPConnection& connection_;
+};
+
+TEST_F(DisconnectTest, ACloseEndsWithinItsBoundEvenWhenAnExchangeIgnoresIt) {
+  ScriptedPop3Server server;
+  LoginListing(server, 0);
+  Connect(server.Port());
+  QPointer<TForm1> w = Window();
+  w->SetDisconnectBounds(30s, 800ms);
+  AddRows(2, {1});
+  const auto start = Clock::now();
+  {
+    StubbornExchange owed(w->IdTCPClient1);
+    ExchangeGuard exchange(*w);
+    OutstandingScope scope(*w, owed);
+    w->close();
+    EXPECT_TRUE(owed.Finished());
+  }
+  const double took = Seconds(Clock::now() - start);
+  EXPECT_GE(took, 0.7);
+  EXPECT_LT(took, 5.0);
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1, 2000));
+  // Nothing after the reply that did not come: no "dele", no "quit".
+  EXPECT_EQ(server.Commands(), kLogin);
+  EXPECT_TRUE(dialogs_.messages.empty());
+  DrainEvents();
+  EXPECT_TRUE(w.isNull());
+}
+
 TEST(DisconnectBounds, DefaultsAreThirtySecondsPerReplyAndTenForAClose) {
   TestApplication();
   TForm1 w;
