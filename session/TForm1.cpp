@@ -23,12 +23,11 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <stdexcept>
 
 #include "accounts/account_store.h"
@@ -45,39 +44,16 @@
 #include "common/trim.h"
 #include "session/TIdAntiFreeze.h"
 #include "session/WrappingRow.h"
+#include "session/pop3_exchanges.h"
 #include "session/program_values.h"
+#include "session/reply_drain.h"
 
 namespace brevan {
-
-// DisconnectDone. Everything runs on one thread, so once the disconnect has
-// run to its end before the wait, the wait returns at once; otherwise it
-// blocks for its whole bound without servicing the windows.
-class AutoResetEvent {
- public:
-  void Set() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    signalled_ = true;
-    cv_.notify_one();
-  }
-  // True when signalled within the bound; a successful wait resets the event.
-  bool WaitFor(std::chrono::milliseconds bound) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    bool got = cv_.wait_for(lock, bound, [this] { return signalled_; });
-    signalled_ = false;
-    return got;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool signalled_ = false;
-};
 
 namespace {
 
 constexpr int kKeepAliveMs = 120000;
 constexpr int kPromoMs = 6000;
-constexpr std::chrono::milliseconds kCloseWaitBound{10000};
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -142,6 +118,12 @@ class AsteriskPasswordStyle : public QProxyStyle {
 const std::string& NotConnectedMessage() {
   static const std::string text =
       Cp("目前沒在連線中, 或者閒置時間過長, 已遭伺服器中斷了, 請重新連線!");
+  return text;
+}
+
+const std::string& UnconfirmedDeletionMessage() {
+  static const std::string text =
+      Cp("伺服器沒有回應, 連線已經中斷. 標記刪除的信件中, 伺服器還沒確認刪除的可能沒有被刪除!");
   return text;
 }
 
@@ -316,6 +298,15 @@ void TForm1::BuildLayout() {
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setToolTip(U("滑鼠右鍵可以進行選取內容 BASE64, QUOTED-PRINTABLE 解碼"));
+  // A read-only pane needs no undo history (a preview would fill it), and
+  // text that needs no shaping is laid out without it, which keeps long
+  // previews quick.
+  Memo1->setUndoRedoEnabled(false);
+  {
+    QFont font = Memo1->font();
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    Memo1->setFont(font);
+  }
   Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
   SetTextColours(Memo1, Qt::blue, Qt::white);
   {
@@ -574,35 +565,45 @@ void TForm1::ShowSanitizedReply(const std::string& reply) {
 
 void TForm1::btnConnectClick() {
   if (IsBlank(FromQt(ComboBox1->currentText()))) return;
+  // The connect services the windows while it waits, so a second click (or a
+  // close) can come in the middle of it: the second click does nothing.
+  if (connecting_) return;
   bool loggedIn = false;
   try {
-    if (IdTCPClient1.IsOpen()) {
-      try {
-        IdTCPClient1.Close();
-      } catch (...) {
-      }
-    }
-    const std::string portText = FromQt(Edit3->text());
-    const int port = PortFromText(portText);
-    ProgramValues& program = Program();
-    program.LastUserName = FromQt(Edit4->text());
-    program.LastServerName = FromQt(ComboBox1->currentText());
-    IdTCPClient1.Host = program.LastServerName;
-    IdTCPClient1.Port = port;
-    const bool tls = portText == "995";
-    IdTCPClient1.UseTls = tls;
+    bool opened = false;
+    {
+      connecting_ = true;
+      struct ConnectingEnds {
+        bool& flag;
+        ~ConnectingEnds() { flag = false; }
+      } connectingEnds{connecting_};
 
-    auto tryOpen = [this] {
-      try {
-        IdTCPClient1.Open();
-        return true;
-      } catch (const std::exception&) {
-        return false;
+      if (IdTCPClient1.IsOpen()) {
+        try {
+          IdTCPClient1.Close();
+        } catch (...) {
+        }
       }
-    };
-    if (!tryOpen()) {
-      bool opened = false;
-      if (tls) {
+      const std::string portText = FromQt(Edit3->text());
+      const int port = PortFromText(portText);
+      ProgramValues& program = Program();
+      program.LastUserName = FromQt(Edit4->text());
+      program.LastServerName = FromQt(ComboBox1->currentText());
+      IdTCPClient1.Host = program.LastServerName;
+      IdTCPClient1.Port = port;
+      const bool tls = portText == "995";
+      IdTCPClient1.UseTls = tls;
+
+      auto tryOpen = [this] {
+        try {
+          IdTCPClient1.Open();
+          return true;
+        } catch (const std::exception&) {
+          return false;
+        }
+      };
+      opened = tryOpen();
+      if (!opened && tls && !closing_) {
         // A failed handshake may leave its socket behind; start clean once.
         try {
           IdTCPClient1.Close();
@@ -610,13 +611,23 @@ void TForm1::btnConnectClick() {
         }
         opened = tryOpen();
       }
-      if (!opened) {
-        Dialogs().ShowMessage(this, Cp("連結伺服器失敗"));
-        return;
+    }
+    if (closing_) {
+      // The window was closed while the connection was being made.
+      try {
+        IdTCPClient1.Close();
+      } catch (...) {
       }
+      return;
+    }
+    if (!opened) {
+      Dialogs().ShowMessage(this, Cp("連結伺服器失敗"));
+      return;
     }
     if (!TrustServerCertificate()) return;
 
+    ++connectionId_;
+    ProgramValues& program = Program();
     program.LastActivityTick = TickCount();
     Timer1->start();
     btnDisconnect->setEnabled(true);
@@ -624,32 +635,48 @@ void TForm1::btnConnectClick() {
     btnConnect->setEnabled(false);
 
     ExchangeGuard exchange(*this);
+    // A disconnect in the middle of the login finishes the reply awaited
+    // (or abandons it) and closes the connection under the waiting read,
+    // which then fails; the click ends quietly below.
+    ConnectionReplySource source(IdTCPClient1);
+    TrackedExchange login(source);
+    OutstandingScope owed(*this, login);
+    auto ended = [&] { return closing_ || login.Finished(); };
+
     // The greeting may come in several lines; the ones that follow within a
     // second of each other all belong to it and are read before USER goes out.
+    login.AwaitStatus(false);
     IdTCPClient1.ReadLine(InfiniteWait);
-    if (closing_) return;
+    login.Received();
+    if (ended()) return;
     for (;;) {
       if (IdTCPClient1.BufferedByteCount() == 0) {
         try {
           IdTCPClient1.WaitForData(1000);
         } catch (...) {
         }
-        if (closing_) return;
+        if (ended()) return;
         if (IdTCPClient1.BufferedByteCount() == 0) break;
       }
+      login.AwaitStatus(false);
       IdTCPClient1.ReadLine(InfiniteWait);
-      if (closing_) return;
+      login.Received();
+      if (ended()) return;
     }
 
+    login.AwaitStatus(false);
     IdTCPClient1.SendCommand("user " + program.LastUserName);
-    if (closing_) return;
+    login.Received();
+    if (ended()) return;
     if (!IsPositive(IdTCPClient1.LastReply())) {
       ShowSanitizedReply(IdTCPClient1.LastReply());
       IdTCPClient1.Close();
       return;
     }
+    login.AwaitStatus(false);
     IdTCPClient1.SendCommand("pass " + FromQt(Edit2->text()));
-    if (closing_) return;
+    login.Received();
+    if (ended()) return;
     if (!IsPositive(IdTCPClient1.LastReply())) {
       ShowSanitizedReply(IdTCPClient1.LastReply());
       IdTCPClient1.Close();
@@ -729,34 +756,121 @@ void TForm1::Timer1Timer() {
   const uint32_t idle = TickCount() - Program().LastActivityTick;
   if (idle > static_cast<uint32_t>(kKeepAliveMs) && IdTCPClient1.IsOpen()) {
     ExchangeGuard exchange(*this);
-    IdTCPClient1.SendCommand("noop");
+    ConnectionReplySource source(IdTCPClient1);
+    TrackedExchange noop(source);
+    OutstandingScope owed(*this, noop);
+    noop.AwaitStatus(false);
+    try {
+      IdTCPClient1.SendCommand("noop");
+    } catch (...) {
+      // A disconnect took the reply and closed the connection: no news.
+      if (noop.Finished() || closing_) return;
+      throw;
+    }
+    noop.Received();
   }
 }
 
-void TForm1::btnDisconnectClick() {
-  // The marks are read once, after the question, so what goes out is what the
-  // user agreed to even if the list changes while the server answers.
-  std::vector<int> ticked;
+std::vector<int> TForm1::DeletableRows() const {
+  std::vector<int> numbers;
   for (int row = ListView1->topLevelItemCount() - 1; row >= 0; --row) {
-    if (ListView1->topLevelItem(row)->checkState(ColNumber) == Qt::Checked) ticked.push_back(row + 1);
+    if (RowTicked(row) && RowConnection(row) == connectionId_ && connectionId_ != 0) numbers.push_back(row + 1);
   }
-  if (!ticked.empty() && !Dialogs().ConfirmYesCancel(this, Cp("您確定要將標記的信刪除嗎?"))) return;
-  if (!ticked.empty()) {
-    ticked.clear();
-    for (int row = ListView1->topLevelItemCount() - 1; row >= 0; --row) {
-      if (ListView1->topLevelItem(row)->checkState(ColNumber) == Qt::Checked) ticked.push_back(row + 1);
+  return numbers;
+}
+
+Deadline TForm1::StepDeadline() const {
+  return std::min(closeDeadline_, std::chrono::steady_clock::now() + replyBound_);
+}
+
+void TForm1::BoundForClose() {
+  const Deadline end = std::chrono::steady_clock::now() + closeBound_;
+  if (end >= closeDeadline_) return;
+  closeDeadline_ = end;
+  // Whatever waits when the bound is over (an exchange finishing in its own
+  // way, say) fails at once: the connection goes from under it.
+  QTimer::singleShot(closeBound_, this, [this] {
+    if (!disconnecting_) return;
+    try {
+      IdTCPClient1.Close();
+    } catch (...) {
     }
-  }
+  });
+}
+
+void TForm1::btnDisconnectClick() { Disconnect(false); }
+
+void TForm1::Disconnect(bool windowClosing) {
+  // A click nested in a running disconnect has nothing left to do.
+  if (disconnecting_) return;
+  // Only rows the current connection listed are its messages; rows left from
+  // an earlier connection are neither asked about nor deleted.
+  const int connection = connectionId_;
+  std::vector<int> ticked = DeletableRows();
+  if (!ticked.empty() && !Dialogs().ConfirmYesCancel(this, Cp("您確定要將標記的信刪除嗎?"))) return;
+  // The marks are read once more after the question, so what goes out is
+  // what the user agreed to even if the list changed meanwhile.
+  if (!ticked.empty()) ticked = connection == connectionId_ ? DeletableRows() : std::vector<int>{};
+
+  disconnecting_ = true;
+  struct DisconnectEnds {
+    TForm1& window;
+    ~DisconnectEnds() {
+      window.disconnecting_ = false;
+      window.closeDeadline_ = Deadline::max();
+    }
+  } disconnectEnds{*this};
+  if (windowClosing || closing_) BoundForClose();
 
   Program().LastActivityTick = TickCount();
   Timer1->stop();
-  std::exception_ptr failure;
-  try {
+  bool unconfirmed = false;  // a reply did not come in time
+  std::string failure;       // the connection failed
+  {
+    const bool otherExchange = ExchangeBusy();
+    OutstandingExchange* owed = Outstanding();
     ExchangeGuard exchange(*this);
-    for (int number : ticked) IdTCPClient1.SendCommand("dele " + std::to_string(number));
-    IdTCPClient1.WriteLine("quit");
-  } catch (...) {
-    failure = std::current_exception();
+    if (ticked.empty()) {
+      // Nothing to delete: whatever is owed is left unread.
+      if (owed) owed->Abandon();
+    } else {
+      // No "dele" while another reply is owed: it would be taken for the
+      // owed reply's, or the other's for it. An exchange that does not say
+      // what it owes cannot be finished, so nothing is deleted.
+      const bool clear = owed ? owed->Finish(StepDeadline()) : !otherExchange;
+      if (!clear) {
+        unconfirmed = true;
+      } else {
+        ConnectionReplySource source(IdTCPClient1);
+        ReplyDrain drain(source);
+        for (int number : ticked) {
+          try {
+            IdTCPClient1.WriteLine("dele " + std::to_string(number));
+          } catch (const std::exception& e) {
+            failure = e.what();
+            break;
+          }
+          // The reply is read and its word ignored, as long as it comes.
+          const DrainEnd end = drain.StatusLine(StepDeadline());
+          if (end == DrainEnd::TimedOut) {
+            unconfirmed = true;
+            break;
+          }
+          if (end == DrainEnd::Failed) {
+            failure = drain.Error();
+            break;
+          }
+        }
+      }
+    }
+    // After a reply that did not come nothing more is sent.
+    if (!unconfirmed && failure.empty()) {
+      try {
+        IdTCPClient1.WriteLine("quit");
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+    }
   }
   try {
     IdTCPClient1.Close();
@@ -764,8 +878,13 @@ void TForm1::btnDisconnectClick() {
   }
   btnConnect->setEnabled(true);
   btnDisconnect->setEnabled(false);
-  if (disconnectDone_) disconnectDone_->Set();
-  if (failure) std::rethrow_exception(failure);
+  // A window on its way out says nothing more.
+  if (closing_) return;
+  if (unconfirmed) {
+    Dialogs().ShowMessage(this, UnconfirmedDeletionMessage());
+    return;
+  }
+  if (!failure.empty()) throw NetError(failure);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -775,13 +894,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
     return;
   }
   closing_ = true;
-  if (btnDisconnect->isEnabled()) {
-    disconnectDone_ = std::make_shared<AutoResetEvent>();
-    {
-      HandlerScope scope(*this);
-      RunHandler(this, [this] { btnDisconnectClick(); });
-    }
-    disconnectDone_->WaitFor(kCloseWaitBound);
+  if (disconnecting_) {
+    // The close came while a disconnect waits for the server: the disconnect
+    // goes on, within the close's bound, and the window goes when it ends.
+    BoundForClose();
+  } else if (btnDisconnect->isEnabled()) {
+    // Cancel to the deletion question closes the window at once, without a
+    // word to the server.
+    HandlerScope scope(*this);
+    RunHandler(this, [this] { Disconnect(true); });
   }
   // No tick may reach a window on its way out, even while its destruction
   // waits for a running handler to return.

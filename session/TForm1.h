@@ -3,11 +3,14 @@
 // can drive them; each has its own name as objectName.
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/tcp_client.h"
 #include "session/server_line.h"
+#include "session/outstanding_exchange.h"
 
 class QComboBox;
 class QLineEdit;
@@ -28,8 +31,6 @@ class QKeyEvent;
 namespace brevan {
 
 class TIdAntiFreeze;
-class AutoResetEvent;
-class OutstandingExchange;
 
 // Columns of ListView1: the number is the row's own caption (column 0), then
 // the five sub-items.
@@ -130,6 +131,12 @@ class TForm1 : public QWidget {
   void ListView1CustomDrawItem(QTreeWidgetItem* item);
   void ListView1Click() {}
   void btnFirst100Click();
+  // Puts a preview's text into Memo1 a piece at a time, servicing the
+  // windows between pieces: the pane lays out a line in one go, so a line
+  // longer than kPreviewLineChars is shown as consecutive lines of at most
+  // that many characters. False when a close or a newer preview ended it.
+  bool ShowPreviewText(const QString& text);
+  static constexpr int kPreviewLineChars = 4096;
   void btnDownloadClick();
   void btnReadClick();
   void BitBtn1Click();
@@ -164,6 +171,29 @@ class TForm1 : public QWidget {
   // check it before touching the window again.
   bool Closing() const { return closing_; }
 
+  // Every successful open starts a new connection number. A row carries the
+  // number of the connection whose listing made it, and only rows of the
+  // connection now open may be deleted: the server renumbers its messages
+  // from one connection to the next.
+  int ConnectionId() const { return connectionId_; }
+  int RowConnection(int row) const;  // 0 for a row no listing made
+  void SetRowConnection(int row, int connection);
+  // Positions + 1 (the message numbers) of the ticked rows of the current
+  // connection, from the last row to the first.
+  std::vector<int> DeletableRows() const;
+
+  // How long a disconnect awaits each reply, and how long the whole of it may
+  // take when the window closes. Tests shorten them.
+  static constexpr std::chrono::milliseconds kDisconnectReplyBound{30000};
+  static constexpr std::chrono::milliseconds kCloseBound{10000};
+  std::chrono::milliseconds DisconnectReplyBound() const { return replyBound_; }
+  std::chrono::milliseconds CloseBound() const { return closeBound_; }
+  void SetDisconnectBounds(std::chrono::milliseconds reply, std::chrono::milliseconds close) {
+    replyBound_ = reply;
+    closeBound_ = close;
+  }
+  bool Disconnecting() const { return disconnecting_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -173,6 +203,13 @@ class TForm1 : public QWidget {
   void WireHandlers();
 
   void ShowSanitizedReply(const std::string& reply);
+  // The disconnect of btnDisconnectClick and of the window's close.
+  void Disconnect(bool windowClosing);
+  // The latest time the reply awaited next may come.
+  Deadline StepDeadline() const;
+  // A close while a disconnect waits: what is left of it ends within the
+  // close's bound.
+  void BoundForClose();
   // Destroys the window now, or when its outermost running handler returns.
   void RequestDestroy();
 
@@ -182,10 +219,15 @@ class TForm1 : public QWidget {
   OutstandingExchange* outstanding_ = nullptr;
   int exchangeDepth_ = 0;
   int handlerDepth_ = 0;
+  unsigned previewGeneration_ = 0;
   bool closing_ = false;
   bool destroyRequested_ = false;
-  // DisconnectDone: created by the close, signalled at the end of a disconnect.
-  std::shared_ptr<AutoResetEvent> disconnectDone_;
+  int connectionId_ = 0;
+  bool connecting_ = false;
+  bool disconnecting_ = false;
+  Deadline closeDeadline_ = Deadline::max();
+  std::chrono::milliseconds replyBound_ = kDisconnectReplyBound;
+  std::chrono::milliseconds closeBound_ = kCloseBound;
 };
 
 // Marks one command exchange on the window's connection while it lives.
@@ -233,6 +275,10 @@ class HandlerScope {
 
 // NotConnectedMessage, in the code page.
 const std::string& NotConnectedMessage();
+
+// Shown when a disconnect gave up on the server: ticked messages whose "dele"
+// the server did not confirm may still be there.
+const std::string& UnconfirmedDeletionMessage();
 
 // The texts of the status line and the addresses behind it and behind "HOME".
 const std::string& PromoMailServerText();

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <stdexcept>
 #include <vector>
 
@@ -32,6 +33,7 @@
 #include "session/message_file.h"
 #include "session/pop3_exchanges.h"
 #include "session/program_values.h"
+#include "session/reply_drain.h"
 
 namespace brevan {
 
@@ -61,6 +63,8 @@ void ShowItemJunkReason(QTreeWidgetItem* item, const QString& listHint, const st
   const QString tip = listHint + QStringLiteral("\n") + ToQt(reason);
   for (int column = 0; column < columns; ++column) item->setToolTip(column, tip);
 }
+// The connection whose listing made the row (on the number column).
+constexpr int kConnectionRole = Qt::UserRole + 3;
 
 constexpr int kMaxReservedBytes = 256 * 1024 * 1024;
 
@@ -168,11 +172,24 @@ void QuietWhenClosing(TForm1& window, F&& body) {
   }
 }
 
-// Appends a message row: its number, five empty columns, no mark. The row is
-// complete before it joins the list, so the list reports one change, not one
-// per field.
-int AppendMessageRow(TForm1& window, int number) {
+// A failure of the connection after a disconnect finished the exchange from
+// outside (and closed the connection under it) is no news either.
+template <class F>
+void QuietWhenEnded(TForm1& window, const OutstandingExchange& exchange, F&& body) {
+  try {
+    body();
+  } catch (...) {
+    if (window.Closing() || exchange.Finished()) return;
+    throw;
+  }
+}
+
+// Appends a message row of the given connection: its number, five empty
+// columns, no mark. The row is complete before it joins the list, so the
+// list reports one change, not one per field.
+int AppendMessageRow(TForm1& window, int number, int connection) {
   auto* item = new QTreeWidgetItem;
+  item->setData(ColNumber, kConnectionRole, connection);
   item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
   item->setCheckState(ColNumber, Qt::Unchecked);
   const std::string numberText = std::to_string(number);
@@ -257,6 +274,15 @@ std::string TForm1::RowJunkReason(int row) const {
   return std::string(raw.constData(), static_cast<size_t>(raw.size()));
 }
 
+int TForm1::RowConnection(int row) const {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  return item ? item->data(ColNumber, kConnectionRole).toInt() : 0;
+}
+
+void TForm1::SetRowConnection(int row, int connection) {
+  if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) item->setData(ColNumber, kConnectionRole, connection);
+}
+
 int TForm1::SelectedRow() const {
   const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
   if (selected.isEmpty()) return -1;
@@ -307,6 +333,7 @@ void TForm1::btnRetrieveHeaderClick() {
     CommandButtonsOff buttons(*this, true);
 
     ListView1->clear();
+    const int connection = ConnectionId();
     std::vector<std::string> listLines;
     IdTCPClient1.SendCommand("list");
     IdTCPClient1.CaptureLines(listLines, ".", false);
@@ -319,7 +346,7 @@ void TForm1::btnRetrieveHeaderClick() {
     for (size_t k = 1; k <= listLines.size(); ++k) {
       ProcessEvents();
       if (Closing()) return;
-      const int row = AppendMessageRow(*this, static_cast<int>(k));
+      const int row = AppendMessageRow(*this, static_cast<int>(k), connection);
       SetRowText(row, ColSize, ListLineSize(listLines[k - 1]));
 
       Program().LastActivityTick = TickCount();
@@ -360,28 +387,95 @@ void TForm1::btnRetrieveHeaderClick() {
 // ---- preview and download ----
 
 void TForm1::btnFirst100Click() {
-  QuietWhenClosing(*this, [&] {
+  // A disconnect in the middle reads the rest of the preview's reply itself
+  // before its first "dele", then closes the connection under this handler.
+  ConnectionReplySource source(IdTCPClient1);
+  TrackedExchange preview(source);
+  QuietWhenEnded(*this, preview, [&] {
     const int row = SelectedRow();
     if (row < 0) return;
     if (!CheckConnected()) return;
     if (ExchangeBusy()) return;
     ExchangeGuard exchange(*this);
+    OutstandingScope owed(*this, preview);
     CommandButtonsOff buttons(*this, false);
 
     Memo1->clear();
     Program().LastActivityTick = TickCount();
-    if (!SendAccepted(*this, "top " + RowText(row, ColNumber) + " 100")) return;
+    std::string received;
+    preview.AwaitStatus(true);
+    IdTCPClient1.SendCommand("top " + RowText(row, ColNumber) + " 100");
+    const std::string reply = IdTCPClient1.LastReply();
+    // What is owed changes the moment the status line is in, before the
+    // refusal's message box lets anything else run.
+    if (IsPositiveReply(reply)) {
+      preview.AwaitBody(&received);
+    } else {
+      preview.Received();
+    }
+    if (Closing() || preview.Finished()) return;
+    if (!IsPositiveReply(reply)) {
+      Dialogs().ShowMessage(this, SanitizeServerLine(reply));
+      return;
+    }
 
-    ConnectionReplySource source(IdTCPClient1);
     RawReplyEvents events;
     events.ProcessEvents = ProcessEvents;
-    events.Stop = [this] { return Closing(); };
-    std::string received;
-    if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
+    events.Stop = [this, &preview] { return Closing() || preview.Finished(); };
+    const RawReplyEnd end = ReadRawReply(source, received, events);
+    if (end != RawReplyEnd::Stopped) preview.Received();
+    if (end != RawReplyEnd::Complete || Closing() || preview.Finished()) return;
 
     // Exactly as the server sent it: no decoding, doubled leading dots kept.
-    Memo1->setPlainText(LinesForDisplay(SplitTextLines(received)));
+    ShowPreviewText(LinesForDisplay(SplitTextLines(received)));
   });
+}
+
+bool TForm1::ShowPreviewText(const QString& text) {
+  // The pane lays out each of its lines whole, and the layout of a line is
+  // not interrupted: a 1 MB line froze the window for most of a minute. So
+  // no line is longer than kPreviewLineChars, and the lines go in during
+  // short slices with the windows serviced between them.
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kSlice = std::chrono::milliseconds(20);
+  const unsigned generation = ++previewGeneration_;
+  Memo1->clear();
+  QTextCursor cursor(Memo1->document());
+  bool firstLine = true;
+  bool cursorPlaced = false;
+  auto sliceStart = Clock::now();
+  cursor.beginEditBlock();
+  qsizetype at = 0;
+  for (;;) {
+    qsizetype end = text.indexOf(QLatin1Char('\n'), at);
+    if (end < 0) end = text.size();
+    qsizetype piece = at;
+    do {
+      qsizetype length = std::min<qsizetype>(kPreviewLineChars, end - piece);
+      // A surrogate pair stays on one line.
+      if (piece + length < end && length > 1 && text.at(piece + length - 1).isHighSurrogate()) --length;
+      if (!firstLine) cursor.insertBlock();
+      firstLine = false;
+      cursor.insertText(text.mid(piece, length));
+      piece += length;
+      if (Clock::now() - sliceStart >= kSlice) {
+        cursor.endEditBlock();
+        if (!cursorPlaced) {
+          Memo1->moveCursor(QTextCursor::Start);
+          cursorPlaced = true;
+        }
+        ProcessEvents();
+        if (Closing() || generation != previewGeneration_) return false;
+        sliceStart = Clock::now();
+        cursor.beginEditBlock();
+      }
+    } while (piece < end);
+    if (end >= text.size()) break;
+    at = end + 1;
+  }
+  cursor.endEditBlock();
+  Memo1->moveCursor(QTextCursor::Start);
+  return true;
 }
 
 void TForm1::btnDownloadClick() {

@@ -25,6 +25,10 @@ class OutstandingExchange {
   // as it regains control, without touching the connection again.
   bool Finished() const { return finished_; }
 
+  // Ends the exchange from outside without reading anything: the connection
+  // is about to be closed under it (a disconnect with nothing to delete).
+  void Abandon() { finished_ = true; }
+
  protected:
   bool finished_ = false;
 };

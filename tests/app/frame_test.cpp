@@ -176,7 +176,8 @@ TEST_F(FrameArrange, WindowMenuListsTheOpenWindows) {
 TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   ScriptedPop3Server server;
   server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
-  server.AwaitCommand().SendLine("+OK").SendLine(".").AwaitCommand().SendLine("+OK");
+  server.AwaitCommand().SendLine("+OK").SendLine("1 10").SendLine(".");
+  server.AwaitCommand().SendLine("+OK").SendLine("Subject: one").SendLine(".").AwaitCommand().SendLine("+OK");
   frame_->FileNew1->trigger();
   QPointer<TForm1> connected = frame_->SessionWindows().at(1);
   QPointer<TForm1> idle = frame_->SessionWindows().at(0);
@@ -185,8 +186,8 @@ TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   connected->Edit3->setText(QString::number(server.Port()));
   connected->btnConnect->click();
   ASSERT_TRUE(connected->btnDisconnect->isEnabled());
-  auto* row = new QTreeWidgetItem(connected->ListView1, {"1"});
-  row->setCheckState(ColNumber, Qt::Checked);
+  ASSERT_EQ(connected->ListView1->topLevelItemCount(), 1);
+  connected->ListView1->topLevelItem(0)->setCheckState(ColNumber, Qt::Checked);
 
   frame_->FileExit1->trigger();
   DrainEvents();
@@ -195,7 +196,7 @@ TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   EXPECT_TRUE(idle.isNull());
   EXPECT_EQ(dialogs_.questions, std::vector<std::string>{Cp("您確定要將標記的信刪除嗎?")});
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass ", "list", "dele 1", "quit"}));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass ", "list", "top 1 0", "dele 1", "quit"}));
 }
 
 TEST_F(FrameTest, FrameClosedWhileALoginAwaitsTheServer) {
