@@ -16,6 +16,9 @@ using Clock = std::chrono::steady_clock;
 // The longest single wait while a reply is drained against a deadline: the
 // connection services the window after each one.
 constexpr int kDrainSliceMs = 250;
+// The file is written in pieces of this size: the received chunks are small,
+// and a write costs the file system far less per byte when it is large.
+constexpr size_t kWriteBatch = 1024 * 1024;
 // How often the window is serviced while the file is flushed to the disk.
 constexpr std::chrono::milliseconds kSyncServiceInterval{5};
 
@@ -35,8 +38,17 @@ bool MessageDownload::Open(const std::string& folder) {
 
 void MessageDownload::Write(std::string_view bytes) {
   if (writeFailed_ || !file_.IsOpen()) return;
-  // A failed write has removed the file; the rest of the reply is dropped.
-  if (!file_.Write(bytes)) writeFailed_ = true;
+  if (batch_.capacity() < kWriteBatch) batch_.reserve(kWriteBatch);
+  batch_.append(bytes);
+  if (batch_.size() >= kWriteBatch) WriteBatch();
+}
+
+void MessageDownload::WriteBatch() {
+  if (!writeFailed_ && file_.IsOpen() && !batch_.empty()) {
+    // A failed write has removed the file; the rest of the reply is dropped.
+    if (!file_.Write(batch_)) writeFailed_ = true;
+  }
+  batch_.clear();
 }
 
 RawReplyEnd MessageDownload::Read(const RawReplyEvents& events) {
@@ -49,6 +61,7 @@ RawReplyEnd MessageDownload::Read(const RawReplyEvents& events) {
   if (end == RawReplyEnd::Complete) {
     phase_ = Phase::Done;
     Write("\r\n");
+    WriteBatch();
   } else {
     file_.Remove();
   }
@@ -72,6 +85,7 @@ bool MessageDownload::Sync(const std::function<void()>& service) {
 bool MessageDownload::Finish(Deadline deadline) {
   finished_ = true;
   file_.Remove();
+  batch_.clear();
   try {
     if (phase_ == Phase::Status) {
       bool accepted = false;

@@ -65,12 +65,14 @@ class MessageDownload : public OutstandingExchange {
   bool ReadStatusLine(Deadline deadline, bool& accepted);
   bool DropRestOfMessage(Deadline deadline);
   void Write(std::string_view bytes);
+  void WriteBatch();
 
   RawReplySource& source_;
   Phase phase_ = Phase::Status;
   ReplyTerminatorFilter filter_;
   TemporaryFile file_;
   bool writeFailed_ = false;
+  std::string batch_;  // received bytes on their way to the file
 };
 
 }  // namespace brevan

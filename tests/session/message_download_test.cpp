@@ -268,21 +268,26 @@ TEST_F(DownloadFileTest, MissingFolderReadsTheReplyToItsEnd) {
 // A disk that fills up under the download (a file-size limit, in a child so
 // the limit stays there): no file under the real name, no temporary file.
 TEST_F(DownloadFileTest, FullDiskLeavesNoFile) {
+  // Larger than the pieces the file is written in, so the disk fills while
+  // the reply still comes.
   std::string message;
-  while (message.size() < 200000) message += "a line of the body that fills the disk\r\n";
+  while (message.size() < 3000000) message += "a line of the body that fills the disk\r\n";
   const std::string reply = message + ".\r\n";
+  std::vector<std::string> pieces;
+  for (size_t at = 0; at < reply.size(); at += 80000) pieces.push_back(reply.substr(at, 80000));
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
-    rlimit limit{65536, 65536};
+    rlimit limit{1500000, 1500000};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
-    ScriptedSource source({reply.substr(0, 100000), reply.substr(100000)});
+    ScriptedSource source(pieces);
     MessageDownload download(source);
     download.StatusRead(true);
     if (!download.Open(dir_)) ::_exit(11);
     if (download.Read({}) != RawReplyEnd::Complete) ::_exit(12);  // read to its end all the same
-    if (download.Written()) ::_exit(13);
+    if (!source.Left().empty()) ::_exit(13);
+    if (download.Written()) ::_exit(18);
     if (download.Sync(nullptr)) ::_exit(14);
     if (download.PlaceAs(dir_ + "/m.eml")) ::_exit(15);
     // The whole-file write meets the same limit and keeps the old file.
