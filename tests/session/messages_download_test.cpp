@@ -170,6 +170,7 @@ TEST_F(DownloadTest, ConnectionLostDuringTheReplyShowsNothing) {
   EXPECT_TRUE(dialogs.errors.empty());
   EXPECT_EQ(File("Re_ a_b_"), "<missing>");
   EXPECT_TRUE(FolderNames().empty()) << "the part that came is not left in a temporary file";
+  EXPECT_FALSE(DirectoryExists(Folder())) << "the folder made for the download goes with it";
   EXPECT_EQ(form->RowText(0, ColDownloadedFile), "");
   EXPECT_FALSE(form->IsConnected());
 }
