@@ -8,7 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <random>
+#include <cstdlib>
 
 namespace brevan {
 namespace {
@@ -78,31 +78,97 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view contents, unsigned mode) {
-  std::string target = OsPath(path);
+namespace {
+
+// How the temporary file is named in its folder: short, so that every real
+// name that fits the file system fits beside it, and hidden.
+constexpr char kTemporaryPattern[] = "/.brevan-XXXXXX";
+
+// Writing a large file starts the disk's work every so often instead of
+// leaving it all to the final Sync, which then has little left to wait for.
+constexpr unsigned long long kFlushStartBytes = 4ull * 1024 * 1024;
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+TemporaryFile::~TemporaryFile() { Remove(); }
+
+bool TemporaryFile::Create(const std::string& folder) {
+  Remove();
+  if (folder.empty()) return false;
+  std::string name = OsPath(folder) + kTemporaryPattern;
+  // 0600 until it is placed: nobody reads half a message.
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  fd_ = fd;
+  osPath_ = std::move(name);
+  written_ = 0;
+  flushStarted_ = 0;
+  return true;
+}
+
+bool TemporaryFile::Write(std::string_view bytes) {
+  if (fd_ < 0) return false;
+  if (!WriteAll(fd_, bytes)) {
+    Remove();
+    return false;
+  }
+  written_ += bytes.size();
+  if (written_ - flushStarted_ >= kFlushStartBytes) {
+    // Starts the write-out without waiting for it; a failure here only
+    // leaves more for Sync.
+    ::sync_file_range(fd_, static_cast<off64_t>(flushStarted_), static_cast<off64_t>(written_ - flushStarted_),
+                      SYNC_FILE_RANGE_WRITE);
+    flushStarted_ = written_;
+  }
+  return true;
+}
+
+bool TemporaryFile::Sync() {
+  if (fd_ < 0) return false;
+  for (;;) {
+    if (::fsync(fd_) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool TemporaryFile::PlaceAs(const std::string& path, unsigned mode) {
+  if (fd_ < 0) return false;
+  const std::string target = OsPath(path);
   if (target.empty()) return false;
   struct stat old{};
   if (::stat(target.c_str(), &old) == 0) {
     if (S_ISDIR(old.st_mode)) return false;
     mode &= (old.st_mode & 07777);
   }
-  static thread_local std::mt19937 rng{std::random_device{}()};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 20 && fd < 0; ++attempt) {
-    temp = target + ".tmp" + std::to_string(rng() % 1000000);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, contents) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ::fchmodat(AT_FDCWD, temp.c_str(), mode, 0);
-  if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
+  if (::fchmod(fd_, static_cast<mode_t>(mode)) != 0) return false;
+  if (::rename(osPath_.c_str(), target.c_str()) != 0) return false;
+  ::close(fd_);
+  fd_ = -1;
+  osPath_.clear();
   return true;
 }
+
+void TemporaryFile::Remove() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  ::unlink(osPath_.c_str());
+  fd_ = -1;
+  osPath_.clear();
+}
+
+bool WriteFileAtomic(const std::string& path, std::string_view contents, unsigned mode) {
+  if (path.empty()) return false;
+  TemporaryFile file;
+  return file.Create(FolderOf(path)) && file.Write(contents) && file.Sync() && file.PlaceAs(path, mode);
+}
+
+bool RemoveEmptyFolder(const std::string& path) { return !path.empty() && ::rmdir(OsPath(path).c_str()) == 0; }
 
 }  // namespace brevan

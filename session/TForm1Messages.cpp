@@ -30,6 +30,8 @@
 #include "decode/codecs.h"
 #include "filter/TForm3.h"
 #include "session/TForm1.h"
+#include "session/outstanding_exchange.h"
+#include "session/message_download.h"
 #include "session/message_file.h"
 #include "session/pop3_exchanges.h"
 #include "session/program_values.h"
@@ -65,8 +67,6 @@ void ShowItemJunkReason(QTreeWidgetItem* item, const QString& listHint, const st
 }
 // The connection whose listing made the row (on the number column).
 constexpr int kConnectionRole = Qt::UserRole + 3;
-
-constexpr int kMaxReservedBytes = 256 * 1024 * 1024;
 
 void ProcessEvents() { QCoreApplication::processEvents(); }
 
@@ -495,51 +495,83 @@ void TForm1::btnDownloadClick() {
     const int maximum = ParseInteger(RowText(selected, ColSize));
     ProgressBar1->setMaximum(maximum);
 
-    Program().LastActivityTick = TickCount();
-    if (!SendAccepted(*this, "retr " + numberText)) return;
-
-    ConnectionReplySource source(IdTCPClient1);
-    RawReplyEvents events;
-    events.ProcessEvents = ProcessEvents;
-    events.Activity = [] { Program().LastActivityTick = TickCount(); };
-    // The bar moves when its position changes by a thousandth of its range
-    // at least, not for every chunk.
-    const long long step = std::max<long long>(1, static_cast<long long>(maximum) / 1000);
-    events.Received = [this, step](size_t length) {
-      // The bar keeps its position within Min..Max: more bytes than the size
-      // column promised stop at Max.
-      const auto position = std::clamp<long long>(
-          static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX))),
-          ProgressBar1->minimum(), ProgressBar1->maximum());
-      if (position == ProgressBar1->maximum() || position - ProgressBar1->value() >= step) {
-        ProgressBar1->setValue(static_cast<int>(position));
+    const std::string folder = DownloadFolder(Program().AppPath, Program().SessionLabel);
+    // Nothing of a download that did not end in its file stays behind: the
+    // temporary file goes with the download (destroyed first), and a folder
+    // made for it alone goes after it.
+    struct FolderCleanup {
+      const std::string& folder;
+      bool made = false;
+      bool placed = false;
+      ~FolderCleanup() {
+        if (made && !placed) RemoveEmptyFolder(folder);
       }
-    };
-    events.Stop = [this] { return Closing(); };
-    std::string received;
-    // Room for the promised size and the line end the file gets, so the text
-    // is not copied as it grows; the size is the server's word, so only up to
-    // a cap.
-    received.reserve(static_cast<size_t>(std::clamp(maximum, 0, kMaxReservedBytes)) + 64);
-    if (ReadRawReply(source, received, events) != RawReplyEnd::Complete || Closing()) return;
+    } cleanup{folder};
+    ConnectionReplySource source(IdTCPClient1);
+    MessageDownload download(source);
+    {
+      // From the command on, the server owes the reply: a disconnect in the
+      // meantime finishes this download before it sends anything.
+      OutstandingScope owed(*this, download);
+      Program().LastActivityTick = TickCount();
+      try {
+        IdTCPClient1.SendCommand("retr " + numberText);
+      } catch (...) {
+        if (download.Finished()) return;
+        throw;
+      }
+      if (Closing() || download.Finished()) return;
+      const std::string reply = IdTCPClient1.LastReply();
+      const bool accepted = IsPositiveReply(reply);
+      download.StatusRead(accepted);
+      if (!accepted) {
+        Dialogs().ShowMessage(this, SanitizeServerLine(reply));
+        return;
+      }
+
+      if (!DirectoryExists(folder)) cleanup.made = ForceDirectories(folder);
+      // A folder that cannot be written is told after the read: the server
+      // sends the message all the same, and it must be read to its end.
+      download.Open(folder);
+
+      RawReplyEvents events;
+      events.ProcessEvents = ProcessEvents;
+      events.Activity = [] { Program().LastActivityTick = TickCount(); };
+      // The bar moves when its position changes by a thousandth of its range
+      // at least, not for every chunk.
+      const long long step = std::max<long long>(1, static_cast<long long>(maximum) / 1000);
+      events.Received = [this, step](size_t length) {
+        // The bar keeps its position within Min..Max: more bytes than the size
+        // column promised stop at Max.
+        const auto position = std::clamp<long long>(
+            static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX))),
+            ProgressBar1->minimum(), ProgressBar1->maximum());
+        if (position == ProgressBar1->maximum() || position - ProgressBar1->value() >= step) {
+          ProgressBar1->setValue(static_cast<int>(position));
+        }
+      };
+      events.Stop = [this] { return Closing(); };
+      if (download.Read(events) != RawReplyEnd::Complete || Closing()) return;
+    }
     ProgressBar1->setValue(ProgressBar1->maximum());
 
-    const std::string folder = DownloadFolder(Program().AppPath, Program().SessionLabel);
-    if (!DirectoryExists(folder)) ForceDirectories(folder);
+    const std::string fallback = MessageFilePath(folder, numberText);
+    if (!download.Sync(ProcessEvents)) throw std::runtime_error("Cannot create file " + fallback);
+    // A window that began to close while the file went to the disk leaves
+    // nothing behind, as one closed during the read.
+    if (Closing()) return;
 
+    // The row and btnRead name the file only once it is in place.
     const std::string name = MessageFileBaseName(subject, numberText);
-    const int row = number - 1;
-    SetRowText(row, ColDownloadedFile, name);
+    std::string placedAs = name;
+    if (!download.PlaceAs(MessageFilePath(folder, name))) {
+      placedAs = numberText;
+      if (!download.PlaceAs(fallback)) throw std::runtime_error("Cannot create file " + fallback);
+    }
+    cleanup.placed = true;
+    SetRowText(number - 1, ColDownloadedFile, placedAs);
     btnRead->setEnabled(true);
     buttons.KeepEnabled(btnRead);
-
-    // The message as it travelled, without the terminating line.
-    received += "\r\n";
-    if (!WriteFileAtomic(MessageFilePath(folder, name), received)) {
-      SetRowText(row, ColDownloadedFile, numberText);
-      const std::string fallback = MessageFilePath(folder, numberText);
-      if (!WriteFileAtomic(fallback, received)) throw std::runtime_error("Cannot create file " + fallback);
-    }
     Dialogs().ShowMessage(this, Cp("下載完成, 可以看信了 ^_^"));
   });
 }

@@ -107,11 +107,45 @@ bool RawReplyEnded(std::string_view received);
 // before it), and a terminating line that stands alone at the start.
 void RemoveReplyTerminator(std::string& received);
 
+// RawReplyEnded and RemoveReplyTerminator worked out piece by piece, as the
+// bytes arrive: the pieces given out, joined, equal RemoveReplyTerminator of
+// all the bytes taken, however they were split. Only what may still turn out
+// to be the start of a CR LF "." CR LF (at most four bytes, three at the
+// very start) is held back until the next bytes or Flush decide it.
+class ReplyTerminatorFilter {
+ public:
+  using Output = std::function<void(std::string_view)>;
+
+  void Take(std::string_view bytes, const Output& output);
+  // The bytes still held back, at the end of the reply.
+  void Flush(const Output& output);
+  // RawReplyEnded of everything taken so far.
+  bool Ended() const;
+  // How many bytes were taken, the terminating line included.
+  size_t Received() const { return received_; }
+
+ private:
+  void Pass(std::string_view bytes, const Output& output);
+
+  size_t received_ = 0;
+  std::string tail_;   // the last ten bytes taken
+  std::string start_;  // the first bytes while they may be the lone terminating line
+  bool atStart_ = true;
+  std::string held_;   // a proper prefix of CR LF "." CR LF
+};
+
 // Reads a multi-line reply whose status line SendCommand has already consumed.
 // Buffered bytes are taken in chunks of at most kRawReplyChunk, and the end is
 // tested before every wait, so a reply that has already arrived costs no wait.
 // A failing wait is counted; after more than kRawReplyMaxFailures in a row the
-// connection is closed. On Complete the terminating line has been removed.
+// connection is closed. What was received goes through filter to output as it
+// arrives; on Complete the filter is flushed, so output has had the whole
+// reply without its terminating line. Stop is asked right after every wait
+// and event round, before the connection is touched again.
+RawReplyEnd ReadRawReply(RawReplySource& source, ReplyTerminatorFilter& filter,
+                         const ReplyTerminatorFilter::Output& output, const RawReplyEvents& events);
+
+// The same, collecting the reply in received.
 RawReplyEnd ReadRawReply(RawReplySource& source, std::string& received, const RawReplyEvents& events);
 
 }  // namespace brevan

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace brevan {
 namespace {
@@ -82,6 +84,94 @@ TEST_F(FileIoTest, CodePagePathsReachTheFileSystemAsUtf8) {
   ASSERT_TRUE(WriteFileAtomic(big5Name, "m"));
   EXPECT_TRUE(fs::exists(fs::u8path(dir_ + "/\xE4\xB8\xAD\xE6\x96\x87.eml")));
   EXPECT_TRUE(FileExists(big5Name));
+}
+
+// Every name the file system takes (255 bytes) is written under that name:
+// the temporary file beside it has a short name of its own.
+struct NameLengthRow {
+  const char* name;
+  size_t bytes;  // of the name, ".eml" included
+};
+void PrintTo(const NameLengthRow& r, std::ostream* os) { *os << r.name; }
+
+class LongNameWriteTest : public FileIoTest, public ::testing::WithParamInterface<NameLengthRow> {};
+
+TEST_P(LongNameWriteTest, WrittenUnderItsOwnName) {
+  const std::string name = std::string(GetParam().bytes - 4, 'n') + ".eml";
+  ASSERT_TRUE(WriteFileAtomic(dir_ + "/" + name, "m"));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{name});
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LongNameWriteTest,
+                         ::testing::Values(NameLengthRow{"bytes_244", 244}, NameLengthRow{"bytes_246", 246},
+                                           NameLengthRow{"bytes_250", 250}, NameLengthRow{"bytes_255", 255}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FileIoTest, TooLongANameFailsAndLeavesNothing) {
+  EXPECT_FALSE(WriteFileAtomic(dir_ + "/" + std::string(256, 'n'), "m"));
+  EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(FileIoTest, TemporaryFileIsPrivateUntilPlaced) {
+  TemporaryFile file;
+  ASSERT_TRUE(file.Create(dir_));
+  ASSERT_TRUE(file.Write("half a mess"));
+  struct stat st{};
+  ASSERT_EQ(stat(file.TemporaryPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_TRUE(file.Write("age"));
+  ASSERT_TRUE(file.Sync());
+  ASSERT_TRUE(file.PlaceAs(dir_ + "/m.eml"));
+  EXPECT_FALSE(file.IsOpen());
+  ASSERT_EQ(stat((dir_ + "/m.eml").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  std::string back;
+  ASSERT_TRUE(ReadWholeFile(dir_ + "/m.eml", back));
+  EXPECT_EQ(back, "half a message");
+  EXPECT_FALSE(file.Write("more")) << "a placed file takes no more";
+}
+
+// A name that cannot take the file leaves it for the next name to try.
+TEST_F(FileIoTest, TemporaryFileTriesAnotherNameAfterAFailedOne) {
+  fs::create_directory(dir_ + "/taken.eml");
+  TemporaryFile file;
+  ASSERT_TRUE(file.Create(dir_));
+  ASSERT_TRUE(file.Write("m"));
+  EXPECT_FALSE(file.PlaceAs(dir_ + "/taken.eml"));
+  EXPECT_FALSE(file.PlaceAs(dir_ + "/missing/1.eml"));
+  ASSERT_TRUE(file.PlaceAs(dir_ + "/1.eml"));
+  std::string back;
+  ASSERT_TRUE(ReadWholeFile(dir_ + "/1.eml", back));
+  EXPECT_EQ(back, "m");
+  EXPECT_TRUE(fs::is_directory(dir_ + "/taken.eml"));
+}
+
+TEST_F(FileIoTest, TemporaryFileNotPlacedIsGone) {
+  {
+    TemporaryFile file;
+    ASSERT_TRUE(file.Create(dir_));
+    ASSERT_TRUE(file.Write("m"));
+  }
+  EXPECT_TRUE(fs::is_empty(dir_));
+  TemporaryFile removed;
+  ASSERT_TRUE(removed.Create(dir_));
+  removed.Remove();
+  EXPECT_TRUE(fs::is_empty(dir_));
+  EXPECT_FALSE(removed.Write("m"));
+  EXPECT_FALSE(removed.PlaceAs(dir_ + "/m.eml"));
+  EXPECT_FALSE(TemporaryFile().Create(dir_ + "/missing"));
+}
+
+TEST_F(FileIoTest, RemoveEmptyFolderKeepsAFolderWithFiles) {
+  ASSERT_TRUE(ForceDirectories(dir_ + "/full"));
+  ASSERT_TRUE(WriteFileAtomic(dir_ + "/full/m.eml", "m"));
+  EXPECT_FALSE(RemoveEmptyFolder(dir_ + "/full"));
+  EXPECT_TRUE(FileExists(dir_ + "/full/m.eml"));
+  ASSERT_TRUE(ForceDirectories(dir_ + "/empty"));
+  EXPECT_TRUE(RemoveEmptyFolder(dir_ + "/empty"));
+  EXPECT_FALSE(DirectoryExists(dir_ + "/empty"));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // raw reply read fed in every possible split, and its failure counting.
 #include "session/pop3_exchanges.h"
 
+#include "scripted_reply_source.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -11,6 +13,8 @@
 
 namespace brevan {
 namespace {
+
+using testing_support::ScriptedSource;
 
 using namespace std::string_literals;
 
@@ -154,55 +158,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- the raw reply read ----
-
-// Delivers the given pieces one per wait, as separate receives would.
-class ScriptedSource : public RawReplySource {
- public:
-  explicit ScriptedSource(std::vector<std::string> pieces) : pieces_(pieces.begin(), pieces.end()) {}
-
-  int WaitForData(int timeoutMs) override {
-    waits.push_back(timeoutMs);
-    if (failuresLeft > 0) {
-      --failuresLeft;
-      throw std::runtime_error("Socket Error # 104");
-    }
-    if (pieces_.empty()) {
-      if (closeWhenDrained) open_ = false;
-      return 0;
-    }
-    buffer_ += pieces_.front();
-    const int n = static_cast<int>(pieces_.front().size());
-    pieces_.pop_front();
-    return n;
-  }
-  int BufferedByteCount() override { return static_cast<int>(buffer_.size()); }
-  std::string TakeBytes(int n) override {
-    if (n > static_cast<int>(buffer_.size())) throw std::runtime_error("Not enough data in buffer.");
-    takes.push_back(n);
-    std::string out = buffer_.substr(0, static_cast<size_t>(n));
-    buffer_.erase(0, static_cast<size_t>(n));
-    return out;
-  }
-  bool IsOpen() override { return open_; }
-  void Close() override {
-    ++closes;
-    open_ = false;
-  }
-
-  void Preload(const std::string& bytes) { buffer_ += bytes; }
-  bool Drained() const { return pieces_.empty(); }
-
-  std::vector<int> waits;
-  std::vector<int> takes;
-  int closes = 0;
-  int failuresLeft = 0;
-  bool closeWhenDrained = false;
-
- private:
-  std::deque<std::string> pieces_;
-  std::string buffer_;
-  bool open_ = true;
-};
 
 const std::string kBody = "Subject: dots\r\n\r\n..leading dot\r\nline two\r\n.\r\n";
 const std::string kMessage = "Subject: dots\r\n\r\n..leading dot\r\nline two";

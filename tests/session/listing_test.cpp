@@ -205,7 +205,7 @@ TEST_F(ListingTest, MarksStayAfterTheDisconnect) {
   form->btnDisconnectClick();
   EXPECT_EQ(Ticks(), (std::vector<bool>{true, false}));
   EXPECT_TRUE(Red(0));
-  const std::vector<std::string> sent = server.Commands();
+  const std::vector<std::string> sent = server.CommandsThrough("quit");
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(sent[sent.size() - 2], "dele 1");
 }

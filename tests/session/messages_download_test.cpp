@@ -14,8 +14,14 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "messages_fixture.h"
 #include "messages_mailbox.h"
+#include "common/codepage.h"
+#include "session/outstanding_exchange.h"
+#include "tests/support/named_rows.h"
 
 namespace brevan {
 namespace {
@@ -38,6 +44,15 @@ class DownloadTest : public WindowTest {
     return ReadWholeFile(Folder() + "/" + name + ".eml", contents) ? contents : std::string("<missing>");
   }
   std::string Done() const { return Cp("下載完成, 可以看信了 ^_^"); }
+  // Every name in the download folder, hidden ones included; none when the
+  // folder is not there.
+  std::vector<std::string> FolderNames() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(AnsiToUtf8(Folder()), error))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
 };
 
 // A message of more than 80000 bytes with lines that start with a dot.
@@ -84,6 +99,7 @@ TEST_F(DownloadTest, LargeMessageFileEqualsWhatWasSent) {
   Select(0);
   form->btnDownloadClick();
   EXPECT_EQ(File("Re_ a_b_"), MailboxServer::DotStuffed(message));
+  EXPECT_EQ(FolderNames(), std::vector<std::string>{"Re_ a_b_.eml"});
   EXPECT_EQ(form->RowText(0, ColDownloadedFile), "Re_ a_b_");
   EXPECT_TRUE(form->btnRead->isEnabled());
   EXPECT_EQ(form->ProgressBar1->value(), form->ProgressBar1->maximum());
@@ -141,6 +157,7 @@ TEST_F(DownloadTest, RefusedRetrWritesNothing) {
   EXPECT_EQ(dialogs.messages[0], "-ERR refused: retr 1");
   EXPECT_EQ(File("x"), "<missing>");
   EXPECT_EQ(form->RowText(0, ColDownloadedFile), "");
+  EXPECT_FALSE(DirectoryExists(Folder())) << "no folder is made for a message that does not come";
 }
 
 TEST_F(DownloadTest, ConnectionLostDuringTheReplyShowsNothing) {
@@ -152,7 +169,74 @@ TEST_F(DownloadTest, ConnectionLostDuringTheReplyShowsNothing) {
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_TRUE(dialogs.errors.empty());
   EXPECT_EQ(File("Re_ a_b_"), "<missing>");
+  EXPECT_TRUE(FolderNames().empty()) << "the part that came is not left in a temporary file";
+  EXPECT_FALSE(DirectoryExists(Folder())) << "the folder made for the download goes with it";
+  EXPECT_EQ(form->RowText(0, ColDownloadedFile), "");
   EXPECT_FALSE(form->IsConnected());
+}
+
+TEST_F(DownloadTest, ConnectionLostInsteadOfTheStatusLineLeavesNothing) {
+  MailboxServer server({"Subject: x\r\n\r\nbody\r\n"});
+  server.FailAt("retr 1", Fault::Drop);
+  Connect(server);
+  Select(0);
+  RunHandler(form.get(), [this] { form->btnDownloadClick(); });
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(FolderNames().empty());
+  EXPECT_EQ(form->RowText(0, ColDownloadedFile), "");
+  EXPECT_FALSE(form->IsConnected());
+  EXPECT_EQ(form->Outstanding(), nullptr);
+}
+
+// The download folder cannot be made (a file holds its name): the message is
+// read to its end all the same, so the connection goes on working, and the
+// row and btnRead stay as they were.
+TEST_F(DownloadTest, FolderThatCannotBeMadeReportsAndChangesNothing) {
+  MailboxServer server({"Subject: x\r\n\r\nbody\r\n"});
+  Connect(server);
+  ASSERT_TRUE(WriteFileAtomic(Folder(), "in the way"));
+  form->btnRead->setEnabled(false);
+  Select(0);
+  RunHandler(form.get(), [this] { form->btnDownloadClick(); });
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(dialogs.errors[0], "Cannot create file " + Folder() + "/1.eml.");
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(form->RowText(0, ColDownloadedFile), "");
+  EXPECT_FALSE(form->btnRead->isEnabled());
+  EXPECT_EQ(form->ProgressBar1->value(), form->ProgressBar1->maximum());
+  form->btnFirst100Click();
+  EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("Subject: x\n\nbody"))
+      << "the next command gets its own reply";
+}
+
+// A disconnect in the middle of the download finishes it first: the rest of
+// the reply is read and dropped, and the handler then returns without a word
+// and without a file.
+TEST_F(DownloadTest, DisconnectDuringTheReplyFinishesTheDownloadFirst) {
+  MailboxServer server({BigMessage()});
+  server.FailAt("retr 1", Fault::SlowReply);
+  Connect(server);
+  Select(0);
+  bool finished = false;
+  bool ran = false;
+  QTimer::singleShot(100, form.get(), [&] {
+    ran = true;
+    OutstandingExchange* owed = form->Outstanding();
+    ASSERT_NE(owed, nullptr);
+    finished = owed->Finish(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    // What the disconnect does next: its own commands, then the close.
+    form->IdTCPClient1.SendCommand("quit");
+    form->IdTCPClient1.Close();
+  });
+  RunHandler(form.get(), [this] { form->btnDownloadClick(); });
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(form->IdTCPClient1.LastReply(), "+OK") << "quit got its own reply, not a line of the message";
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.errors.empty());
+  EXPECT_TRUE(FolderNames().empty());
+  EXPECT_EQ(form->RowText(0, ColDownloadedFile), "");
+  EXPECT_EQ(form->Outstanding(), nullptr);
 }
 
 TEST_F(DownloadTest, SizeThatIsNoNumberFailsBeforeRetr) {
@@ -217,6 +301,7 @@ TEST_F(DownloadTest, ClosingTheWindowDuringTheReplyStopsCleanly) {
   QCoreApplication::processEvents();
   EXPECT_TRUE(alive.isNull());
   EXPECT_EQ(File("slow"), "<missing>");
+  EXPECT_TRUE(FolderNames().empty());
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_TRUE(dialogs.errors.empty());
 }
@@ -251,6 +336,48 @@ TEST_F(DownloadTest, UntrustedSessionLabelStaysInTheProgramFolder) {
   std::string contents;
   EXPECT_TRUE(ReadWholeFile(AppPath() + "_._.._escape(127.0.0.1)/x.eml", contents));
 }
+
+// Names up to the file system's limit of 255 bytes, ".eml" included, are
+// used as they are; the temporary name used while writing never gets in the
+// way. A Big5 character takes three bytes on the disk.
+struct LongNameRow {
+  const char* name;
+  std::string subject;
+  std::string file;  // the name the file gets, without ".eml"
+};
+void PrintTo(const LongNameRow& r, std::ostream* os) { *os << r.name; }
+
+std::string Big5Chars(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += "\xA4\xA4";
+  return text;
+}
+
+class LongNameTest : public DownloadTest, public ::testing::WithParamInterface<LongNameRow> {};
+
+TEST_P(LongNameTest, SavedUnderItsOwnNameUpToTheLimit) {
+  MailboxServer server({"Subject: " + GetParam().subject + "\r\n\r\nbody\r\n"});
+  Connect(server);
+  ASSERT_EQ(form->RowText(0, ColSubject), GetParam().subject);
+  Select(0);
+  form->btnDownloadClick();
+  EXPECT_EQ(form->RowText(0, ColDownloadedFile), GetParam().file);
+  EXPECT_EQ(File(GetParam().file), "Subject: " + GetParam().subject + "\r\n\r\nbody\r\n");
+  EXPECT_EQ(FolderNames().size(), 1u);
+  EXPECT_EQ(dialogs.messages.back(), Done());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LongNameTest,
+    ::testing::Values(LongNameRow{"bytes_240", std::string(240, 'n'), std::string(240, 'n')},
+                      LongNameRow{"bytes_242", std::string(242, 'n'), std::string(242, 'n')},
+                      LongNameRow{"bytes_246", std::string(246, 'n'), std::string(246, 'n')},
+                      LongNameRow{"bytes_250", std::string(250, 'n'), std::string(250, 'n')},
+                      LongNameRow{"bytes_251_the_limit", std::string(251, 'n'), std::string(251, 'n')},
+                      LongNameRow{"bytes_252_falls_back_to_the_number", std::string(252, 'n'), "1"},
+                      LongNameRow{"big5_249_bytes_on_disk", Big5Chars(83), Big5Chars(83)},
+                      LongNameRow{"big5_252_bytes_on_disk_falls_back", Big5Chars(84), "1"}),
+    RowName<LongNameRow>);
 
 }  // namespace
 }  // namespace brevan

@@ -65,6 +65,18 @@ class MailboxServer {
     std::lock_guard<std::mutex> lock(mutex_);
     return commands_;
   }
+  // The commands once the given one has arrived, or when the bound has run
+  // out: a line the client wrote last (a "quit" it does not wait for) may
+  // still be on its way when the client's call returns.
+  std::vector<std::string> CommandsThrough(const std::string& last,
+                                           std::chrono::milliseconds bound = std::chrono::seconds(2)) const {
+    const auto until = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+      std::vector<std::string> sent = Commands();
+      if ((!sent.empty() && sent.back() == last) || std::chrono::steady_clock::now() >= until) return sent;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
 
   // RFC 1939 section 3: a line starting with "." goes out with one more.
   static std::string DotStuffed(const std::string& text) {
