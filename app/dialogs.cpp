@@ -1,5 +1,6 @@
 #include "app/dialogs.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -16,6 +17,9 @@ namespace {
 QString BoxTitle() { return QGuiApplication::applicationDisplayName(); }
 
 QString OsText(const std::string& ansi) { return QString::fromStdString(AnsiToUtf8(ansi)); }
+
+// A file-system path as Qt hands it back to the operating system.
+QString OsPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 class QtDialogs : public IDialogs {
  public:
@@ -49,10 +53,10 @@ class QtDialogs : public IDialogs {
 class XdgDesktop : public IDesktop {
  public:
   void OpenDocument(const std::string& path, const std::string& workingFolder) override {
-    QProcess::startDetached("xdg-open", {OsText(path)}, OsText(workingFolder));
+    QProcess::startDetached("xdg-open", {OsPath(path)}, OsPath(workingFolder));
   }
   void OpenUrl(const std::string& url, const std::string& workingFolder) override {
-    QProcess::startDetached("xdg-open", {OsText(url)}, OsText(workingFolder));
+    QProcess::startDetached("xdg-open", {OsText(url)}, OsPath(workingFolder));
   }
   void LaunchTextEditor(const std::string& path, const std::string& workingFolder) override {
     // A plain-text editor the desktop has, else whatever it opens text with.
@@ -64,7 +68,7 @@ class XdgDesktop : public IDesktop {
       if (!program.isEmpty()) break;
     }
     if (program.isEmpty()) program = "xdg-open";
-    QProcess::startDetached(program, {OsText(path)}, OsText(workingFolder));
+    QProcess::startDetached(program, {OsPath(path)}, OsPath(workingFolder));
   }
 };
 

@@ -27,6 +27,8 @@ class IDialogs {
 
 // The desktop actions: opening a document or a web address with the desktop's
 // default application, and launching the plain-text editor with one file.
+// Paths and working folders are file-system bytes (common/file_io.h); a web
+// address is code-page text.
 class IDesktop {
  public:
   virtual ~IDesktop() = default;

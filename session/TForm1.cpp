@@ -459,10 +459,10 @@ void TForm1::FormCreate() {
     program.FilterRuleList.clear();
     program.FilterRuleListCreated = true;
   }
-  program.AppPath = ExecutableFolder();
+  program.AppPath = AppFolder();
   const std::string path = program.AppPath + kAccountFileName;
   if (FileExists(path) && !LoadAccountFile(path, program.AccountList))
-    throw std::runtime_error("Cannot open file \"" + path + "\"");
+    throw std::runtime_error("Cannot open file \"" + ShownPath(path) + "\"");
   ComboBox1->clear();
   ComboBox1->clearEditText();
   for (const std::string& line : program.AccountList) ComboBox1->addItem(ToQt(AccountServerField(line)));
@@ -523,7 +523,7 @@ void TForm1::Button2Click() {
 void TForm1::SaveAccounts() {
   const std::string path = Program().AppPath + kAccountFileName;
   if (!SaveAccountFile(path, Program().AccountList))
-    throw std::runtime_error("Cannot create file \"" + path + "\"");
+    throw std::runtime_error("Cannot create file \"" + ShownPath(path) + "\"");
 }
 
 // ---- status line ----
@@ -650,7 +650,8 @@ void TForm1::btnConnectClick() {
     const std::string rulePath = program.AppPath + "subjectfilter.cfg";
     if (FileExists(rulePath)) {
       std::string contents;
-      if (!ReadWholeFile(rulePath, contents)) throw std::runtime_error("Cannot open file \"" + rulePath + "\"");
+      if (!ReadWholeFile(rulePath, contents))
+        throw std::runtime_error("Cannot open file \"" + ShownPath(rulePath) + "\"");
       program.FilterRuleList = SplitTextLinesToNul(contents);
     }
     loggedIn = true;

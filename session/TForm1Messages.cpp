@@ -405,7 +405,7 @@ void TForm1::btnDownloadClick() {
     if (!WriteFileAtomic(MessageFilePath(folder, name), received)) {
       SetRowText(row, ColDownloadedFile, numberText);
       const std::string fallback = MessageFilePath(folder, numberText);
-      if (!WriteFileAtomic(fallback, received)) throw std::runtime_error("Cannot create file " + fallback);
+      if (!WriteFileAtomic(fallback, received)) throw std::runtime_error("Cannot create file " + ShownPath(fallback));
     }
     Dialogs().ShowMessage(this, Cp("下載完成, 可以看信了 ^_^"));
   });

@@ -1,0 +1,115 @@
+// What start-up gives every window: Qt's standard buttons in Traditional
+// Chinese, the program's own icon, and titles left exactly as the windows set
+// them.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <ostream>
+
+#include "app/application.h"
+#include "app/dialogs.h"
+
+namespace brevan {
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "brevan_app_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    auto* made = new QApplication(argc, argv);
+    SetUpApplication(*made);
+    return made;
+  }();
+  return *app;
+}
+
+bool TranslationInstalled() {
+  return QFileInfo::exists(QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).filePath("qtbase_zh_TW.qm"));
+}
+
+// The texts of the buttons of the box that `show` opens, by role, read while
+// the box is up; the box is then closed.
+std::map<QMessageBox::StandardButton, QString> ButtonsOf(const std::function<void()>& show) {
+  std::map<QMessageBox::StandardButton, QString> texts;
+  QTimer::singleShot(0, [&texts] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    for (QAbstractButton* button : box->buttons()) {
+      const QMessageBox::StandardButton which = box->standardButton(button);
+      // The accelerator mark is no part of what the user reads.
+      texts[which] = button->text().remove(QLatin1Char('&'));
+    }
+    box->done(0);
+  });
+  show();
+  return texts;
+}
+
+struct ButtonRow {
+  const char* name;
+  std::function<void()> show;
+  std::map<QMessageBox::StandardButton, QString> expected;  // a text the button's text starts with
+};
+void PrintTo(const ButtonRow& row, std::ostream* os) { *os << row.name; }
+
+class StandardButtons : public ::testing::TestWithParam<ButtonRow> {};
+
+TEST_P(StandardButtons, ReadInChinese) {
+  App();
+  if (!TranslationInstalled()) GTEST_SKIP() << "Qt's Traditional Chinese translation is not installed";
+  const auto texts = ButtonsOf(GetParam().show);
+  ASSERT_EQ(texts.size(), GetParam().expected.size());
+  for (const auto& [button, text] : GetParam().expected) {
+    ASSERT_TRUE(texts.count(button)) << button;
+    EXPECT_TRUE(texts.at(button).startsWith(text)) << texts.at(button).toStdString();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, StandardButtons,
+    ::testing::Values(
+        ButtonRow{"yes_cancel",
+                  [] { Dialogs().ConfirmYesCancel(nullptr, "q"); },
+                  {{QMessageBox::Yes, QString::fromUtf8("是")}, {QMessageBox::Cancel, QString::fromUtf8("取消")}}},
+        ButtonRow{"yes_no",
+                  [] { Dialogs().ConfirmYesNo(nullptr, "q"); },
+                  {{QMessageBox::Yes, QString::fromUtf8("是")}, {QMessageBox::No, QString::fromUtf8("否")}}},
+        ButtonRow{"message", [] { Dialogs().ShowMessage(nullptr, "m"); }, {{QMessageBox::Ok, QString::fromUtf8("確定")}}},
+        ButtonRow{"error", [] { Dialogs().ShowError(nullptr, "e."); }, {{QMessageBox::Ok, QString::fromUtf8("確定")}}}),
+    [](const ::testing::TestParamInfo<ButtonRow>& info) { return std::string(info.param.name); });
+
+TEST(Application, WindowsCarryTheProgramsIconAtEverySize) {
+  App();
+  const QIcon icon = QApplication::windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const QSize actual = icon.actualSize(QSize(size, size));
+    EXPECT_EQ(actual, QSize(size, size)) << size;
+    // Drawn from the program's own picture, not an empty frame.
+    const QImage image = icon.pixmap(QSize(size, size)).toImage();
+    EXPECT_NE(image.pixelColor(size / 2, size / 2).alpha(), 0) << size;
+  }
+}
+
+TEST(Application, NoDisplayNameIsAddedToTitles) {
+  App();
+  // Qt adds the display name to every title only when one was set apart from
+  // the application's name.
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
+  EXPECT_EQ(QGuiApplication::applicationName(), QStringLiteral("Brevan"));
+  EXPECT_EQ(QGuiApplication::desktopFileName(), QString::fromLatin1(kDesktopId));
+}
+
+}  // namespace
+}  // namespace brevan

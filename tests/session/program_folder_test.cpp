@@ -1,0 +1,209 @@
+// Where the session window keeps its files: beside the program whatever the
+// program folder is named, and in the user's own folder when the program
+// folder cannot be written (an installed copy). In both places an account is
+// found and saved, the rule file loaded and written, and a download written
+// and found again by the read command.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "common/codepage.h"
+#include "messages_fixture.h"
+#include "messages_mailbox.h"
+
+namespace brevan {
+namespace {
+
+using testing_support::MailboxServer;
+
+// Sets or clears an environment variable for one test and puts back what was
+// there before.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    Apply(value);
+  }
+  ~ScopedEnv() { Apply(old_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  void Apply(const std::optional<std::string>& value) {
+    if (value) {
+      ::setenv(name_, value->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class ProgramFolderTest : public testing_support::WindowTest {
+ protected:
+  void TearDown() override {
+    SetProgramFolderOverride("", true);
+    WindowTest::TearDown();
+  }
+
+  // A new session window deciding its folder afresh, as at start-up.
+  void Reopen() {
+    form.reset();
+    SetAppPathOverride("");
+    Program() = ProgramValues{};
+    form = std::make_unique<TForm1>();
+  }
+
+  // Everything a user does with files, against the folder `files`: an
+  // account saved there before is found, a new one saved beside it, the rule
+  // file loaded at login, a rule added, a message downloaded and read.
+  void UseEveryFile(const std::string& files) {
+    ASSERT_EQ(Program().AppPath, files);
+    ASSERT_EQ(form->ComboBox1->count(), 1);
+    EXPECT_EQ(FromQt(form->ComboBox1->itemText(0)), "old.example");
+
+    form->ComboBox1->setEditText(QStringLiteral("new.example"));
+    form->Edit3->setText(QStringLiteral("110"));
+    form->Edit4->setText(QStringLiteral("bob"));
+    form->Edit2->setText(QString());
+    form->Button1Click();
+    std::string accounts;
+    ASSERT_TRUE(ReadWholeFile(files + "brevan.ini", accounts));
+    EXPECT_EQ(accounts, "old.example;110;ann;\r\nnew.example;110;bob;\r\n");
+
+    MailboxServer server({"Subject: " + Cp("中文") + " junk\r\n\r\nbody\r\n"});
+    ASSERT_TRUE(server.Ok());
+    server.Start();
+    LogIn(server.Port());
+    ASSERT_TRUE(form->IsConnected());
+    EXPECT_EQ(Program().FilterRuleList, std::vector<std::string>{"never"});
+    EXPECT_FALSE(form->RowTicked(0));
+
+    Select(0);
+    dialogs.inputResult = "junk";
+    form->N1Click();
+    std::string rules;
+    ASSERT_TRUE(ReadWholeFile(files + "subjectfilter.cfg", rules));
+    EXPECT_EQ(rules, "never\r\njunk\r\n");
+    EXPECT_TRUE(form->RowTicked(0));
+
+    form->btnDownloadClick();
+    const std::string message = files + "ann(127.0.0.1)/\xE4\xB8\xAD\xE6\x96\x87 junk.eml";
+    std::string contents;
+    ASSERT_TRUE(ReadWholeFile(message, contents)) << message;
+    EXPECT_EQ(contents, "Subject: " + Cp("中文") + " junk\r\n\r\nbody\r\n");
+    EXPECT_TRUE(dialogs.errors.empty());
+
+    form->btnReadClick();
+    ASSERT_EQ(desktop.documents.size(), 1u);
+    EXPECT_EQ(desktop.documents[0].path, message);
+    EXPECT_EQ(desktop.documents[0].folder, files);
+  }
+
+  static void Seed(const std::string& files) {
+    ASSERT_TRUE(ForceDirectories(files));
+    ASSERT_TRUE(WriteFileAtomic(files + "brevan.ini", "old.example;110;ann;\r\n", 0600));
+    ASSERT_TRUE(WriteFileAtomic(files + "subjectfilter.cfg", "never\r\n"));
+  }
+};
+
+// ---- a writable program folder keeps the files, whatever its name ----
+
+struct FolderNameRow {
+  const char* name;
+  std::string folder;  // UTF-8, as the file system names it
+};
+void PrintTo(const FolderNameRow& row, std::ostream* os) { *os << row.name; }
+
+class ProgramFolderNames : public ProgramFolderTest, public ::testing::WithParamInterface<FolderNameRow> {};
+
+TEST_P(ProgramFolderNames, EveryFileLivesBesideTheProgram) {
+  const std::string program = AppPath() + GetParam().folder + "/";
+  Seed(program);
+  SetProgramFolderOverride(program, true);
+  Reopen();
+  UseEveryFile(program);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ProgramFolderNames,
+    ::testing::Values(FolderNameRow{"accented_latin", "jos\xC3\xA9"},
+                      FolderNameRow{"chinese", "\xE4\xB8\xAD\xE6\x96\x87"},
+                      FolderNameRow{"cyrillic", "\xD0\x9F\xD0\xBE\xD1\x87\xD1\x82\xD0\xB0"},
+                      FolderNameRow{"blank", "my programs"},
+                      FolderNameRow{"quote", "it's \"here\""},
+                      FolderNameRow{"backslash", "back\\slash"}),
+    [](const ::testing::TestParamInfo<FolderNameRow>& info) { return std::string(info.param.name); });
+
+// ---- an unwritable program folder sends the files to the user's folder ----
+
+struct UserFolderRow {
+  const char* name;
+  std::optional<std::string> xdgDataHome;  // "{base}" stands for the test folder; nullopt: unset
+  std::string files;                       // below the test folder
+};
+void PrintTo(const UserFolderRow& row, std::ostream* os) { *os << row.name; }
+
+class UserFolder : public ProgramFolderTest, public ::testing::WithParamInterface<UserFolderRow> {};
+
+TEST_P(UserFolder, EveryFileLivesInTheUsersFolder) {
+  const UserFolderRow& row = GetParam();
+  const std::string base = AppPath();
+  const std::string program = base + "usr/bin/";
+  ASSERT_TRUE(ForceDirectories(program));
+  ScopedEnv home("HOME", base + "home");
+  std::optional<std::string> xdgValue = row.xdgDataHome;
+  if (xdgValue && xdgValue->rfind("{base}", 0) == 0) xdgValue = base + xdgValue->substr(6);
+  ScopedEnv xdg("XDG_DATA_HOME", xdgValue);
+  SetProgramFolderOverride(program, false);
+  Reopen();
+
+  // Created at start, private to the user, and empty.
+  const std::string files = base + row.files;
+  ASSERT_EQ(Program().AppPath, files);
+  struct stat st{};
+  ASSERT_EQ(::stat(files.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(form->ComboBox1->count(), 0);
+
+  Seed(files);
+  Reopen();
+  UseEveryFile(files);
+  EXPECT_FALSE(FileExists(program + "brevan.ini"));
+  EXPECT_FALSE(FileExists(program + "subjectfilter.cfg"));
+  EXPECT_FALSE(DirectoryExists(program + "ann(127.0.0.1)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Env, UserFolder,
+    ::testing::Values(UserFolderRow{"xdg_data_home", std::string("{base}data"), "data/brevan/"},
+                      UserFolderRow{"xdg_data_home_with_slash", std::string("{base}data/"), "data/brevan/"},
+                      UserFolderRow{"xdg_data_home_unset", std::nullopt, "home/.local/share/brevan/"},
+                      UserFolderRow{"xdg_data_home_empty", std::string(""), "home/.local/share/brevan/"},
+                      // Only an absolute folder counts; a relative one is ignored.
+                      UserFolderRow{"xdg_data_home_relative", std::string("data"), "home/.local/share/brevan/"},
+                      UserFolderRow{"xdg_data_home_non_ascii", std::string("{base}d\xC3\xA9j\xC3\xA0"),
+                                    "d\xC3\xA9j\xC3\xA0/brevan/"}),
+    [](const ::testing::TestParamInfo<UserFolderRow>& info) { return std::string(info.param.name); });
+
+TEST_F(ProgramFolderTest, UserFolderThatCannotBeMadeLeavesTheProgramFolder) {
+  const std::string base = AppPath();
+  const std::string program = base + "bin/";
+  ASSERT_TRUE(ForceDirectories(program));
+  ASSERT_TRUE(WriteFileAtomic(base + "file", "x"));  // a file where a folder would go
+  ScopedEnv xdg("XDG_DATA_HOME", base + "file/data");
+  SetProgramFolderOverride(program, false);
+  Reopen();
+  EXPECT_EQ(Program().AppPath, program);
+}
+
+}  // namespace
+}  // namespace brevan
