@@ -7,6 +7,9 @@
 #   appstream appstreamcli validate on the installed metadata
 #   run       the installed program, started with a fresh HOME from a folder it
 #             cannot write, makes its own folder in $XDG_DATA_HOME
+#   window    the installed program on a real (virtual) X display: its frame
+#             carries the window class the desktop entry names, the program's
+#             icon, and exactly the title the program gives it
 #   package   cpack makes a .deb whose Depends name what the program loads and
 #             whose files are exactly those of the install
 # Exit 77 means the tool the check needs is not installed (the test skips).
@@ -99,6 +102,52 @@ run)
   mode=$(stat -c %a "$data/brevan")
   [ "$mode" = 700 ] || fail "$data/brevan has mode $mode"
   [ -z "$(ls -A "$root/usr/bin" | grep -vx brevan)" ] || fail "files written beside the installed program"
+  ;;
+window)
+  need xvfb-run
+  need xwininfo
+  need xprop
+  work=$(mktemp -d /tmp/brevan-window-XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+  chmod 755 "$work"
+  mkdir -p "$work/home"
+  as_user=()
+  if [ "$(id -u)" = 0 ]; then
+    need setpriv
+    chown nobody "$work/home"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+  fi
+  # -ac: the program, run as another user, may not read the display's key.
+  HOME="$work/home" XDG_DATA_HOME="$work/home/data" BREVAN_AS_USER="${as_user[*]}" \
+    xvfb-run -a -s "-ac -screen 0 1024x768x24" bash -c '
+      $BREVAN_AS_USER env HOME="$HOME" XDG_DATA_HOME="$XDG_DATA_HOME" DISPLAY="$DISPLAY" "$0" &
+      pid=$!
+      frame=""
+      for _ in $(seq 1 100); do
+        for w in $(xwininfo -root -children | awk "/^ +0x/ {print \$1}"); do
+          xprop -id "$w" WM_CLASS 2>/dev/null | grep -q "\"brevan\", \"Brevan\"" && frame=$w
+        done
+        [ -n "$frame" ] && xprop -id "$frame" _NET_WM_NAME | grep -q "\[" && break
+        sleep 0.1
+      done
+      if [ -n "$frame" ]; then
+        xprop -id "$frame" _NET_WM_NAME WM_CLASS
+        echo "icons: $(xprop -id "$frame" _NET_WM_ICON | grep -o "Icon ([0-9]* x [0-9]*)" | tr "\n" " ")"
+      else
+        echo "no window"
+      fi
+      kill "$pid"
+      wait "$pid" 2>/dev/null
+      exit 0' "$root/usr/bin/brevan" >"$work/out" 2>&1 || true
+  cat "$work/out"
+  grep -qx '_NET_WM_NAME(UTF8_STRING) = "Brevan主控台 - \[Brevan v3.3 (未連線)\]"' "$work/out" ||
+    fail "the frame's title is not the program's own"
+  grep -qx 'WM_CLASS(STRING) = "brevan", "Brevan"' "$work/out" || fail "window class"
+  # The program's pictures from the smallest up (Qt hands X no more than
+  # 128 pixels).
+  for size in "16 x 16" "32 x 32" "48 x 48" "128 x 128"; do
+    grep "^icons: " "$work/out" | grep -qF "Icon ($size)" || fail "the window lacks the $size icon"
+  done
   ;;
 package)
   need cpack
