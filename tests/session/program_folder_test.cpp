@@ -5,6 +5,8 @@
 // and found again by the read command.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -193,6 +195,41 @@ INSTANTIATE_TEST_SUITE_P(
                       UserFolderRow{"xdg_data_home_non_ascii", std::string("{base}d\xC3\xA9j\xC3\xA0"),
                                     "d\xC3\xA9j\xC3\xA0/brevan/"}),
     [](const ::testing::TestParamInfo<UserFolderRow>& info) { return std::string(info.param.name); });
+
+// ---- a path in an error box is code-page text ----
+
+struct ShownRow {
+  const char* name;
+  std::string folder;  // UTF-8 on disk
+  std::string shown;   // in the box, code page
+};
+void PrintTo(const ShownRow& row, std::ostream* os) { *os << row.name; }
+
+class ShownPathInErrors : public ProgramFolderTest, public ::testing::WithParamInterface<ShownRow> {};
+
+TEST_P(ShownPathInErrors, EditorSaveIntoAMissingFolder) {
+  Program().AppPath = AppPath() + GetParam().folder + "/";
+  Form3->Memo1->setPlainText(QStringLiteral("rule"));
+  Form3->BitBtn1Click();
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(dialogs.errors[0], "Cannot create file " + AppPath() + GetParam().shown + "/subjectfilter.cfg.");
+}
+
+TEST_P(ShownPathInErrors, AccountSaveIntoAMissingFolder) {
+  SetAppPathOverride(AppPath() + GetParam().folder);
+  form = std::make_unique<TForm1>();
+  form->ComboBox1->setEditText(QStringLiteral("pop.example.com"));
+  form->Button1->click();
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(dialogs.errors[0], "Cannot create file \"" + AppPath() + GetParam().shown + "/brevan.ini\".");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ShownPathInErrors,
+    ::testing::Values(ShownRow{"chinese", "\xE4\xB8\xAD\xE6\x96\x87", "\xA4\xA4\xA4\xE5"},
+                      ShownRow{"accented_latin", "jos\xC3\xA9", "jos?"},
+                      ShownRow{"blank_and_quote", "my \"mail\"", "my \"mail\""}),
+    [](const ::testing::TestParamInfo<ShownRow>& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramFolderTest, UserFolderThatCannotBeMadeLeavesTheProgramFolder) {
   const std::string base = AppPath();
