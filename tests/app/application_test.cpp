@@ -42,17 +42,26 @@ bool TranslationInstalled() {
 // the box is up; the box is then closed.
 std::map<QMessageBox::StandardButton, QString> ButtonsOf(const std::function<void()>& show) {
   std::map<QMessageBox::StandardButton, QString> texts;
-  QTimer::singleShot(0, [&texts] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  // Looks for the box until it is up, so a box that comes late never leaves
+  // the test waiting in its event loop.
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&texts, &poll] {
+    QMessageBox* box = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* found = qobject_cast<QMessageBox*>(widget); found && found->isVisible()) box = found;
+    }
     if (!box) return;
     for (QAbstractButton* button : box->buttons()) {
-      const QMessageBox::StandardButton which = box->standardButton(button);
       // The accelerator mark is no part of what the user reads.
-      texts[which] = button->text().remove(QLatin1Char('&'));
+      texts[box->standardButton(button)] = button->text().remove(QLatin1Char('&'));
     }
+    poll.stop();
     box->done(0);
   });
+  poll.start();
   show();
+  poll.stop();
   return texts;
 }
 
