@@ -80,6 +80,14 @@ bool FolderWritable(const std::string& folder) {
   return !folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
+bool SystemProgramFolder(std::string_view folder) {
+  for (std::string_view system : {"/usr/", "/bin/", "/sbin/"}) {
+    if (folder.substr(0, system.size()) == system) return true;
+    if (folder == system.substr(0, system.size() - 1)) return true;
+  }
+  return false;
+}
+
 bool MakePrivateFolder(const std::string& folder) {
   if (folder.empty()) return false;
   for (size_t i = 1; i <= folder.size(); ++i) {
@@ -95,8 +103,9 @@ bool MakePrivateFolder(const std::string& folder) {
 std::string AppFolder() {
   if (!Override().appPath.empty()) return WithSlash(Override().appPath);
   const std::string program = ExecutableFolder();
-  const bool writable =
-      Override().programFolder.empty() ? FolderWritable(program) : Override().programFolderWritable;
+  const bool writable = Override().programFolder.empty()
+                            ? FolderWritable(program) && !SystemProgramFolder(program)
+                            : Override().programFolderWritable;
   const std::string user = UserDataFolder(EnvOrEmpty("XDG_DATA_HOME"), HomeFolder());
   const std::string chosen = ChooseAppPath(program, writable, user);
   if (chosen != program && !MakePrivateFolder(chosen)) return program;

@@ -29,13 +29,17 @@ std::string ChooseAppPath(const std::string& programFolder, bool programFolderWr
 // True when files can be created in the folder by this process.
 bool FolderWritable(const std::string& folder);
 
+// True for the system's program folders (/usr/..., /bin, /sbin): a copy there
+// is an installed one even for root, who could write beside it.
+bool SystemProgramFolder(std::string_view folder);
+
 // Creates the folder and its missing parents with mode 0700 (only the user
 // may look inside: brevan.ini holds passwords); an existing folder keeps its
 // mode. True when it is a folder afterwards.
 bool MakePrivateFolder(const std::string& folder);
 
 // The program's file folder, ending in "/", decided from the executable's
-// folder and the environment (XDG_DATA_HOME, HOME); the user's folder is
+// folder (writable and no system folder) and the environment (XDG_DATA_HOME, HOME); the user's folder is
 // created when it is chosen. Falls back to the program folder when the
 // user's folder cannot be made, so files are at least read from there.
 std::string AppFolder();

@@ -62,6 +62,30 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceRow{"slash_added", "/opt/b", true, "", "/opt/b/"}),
     RowName<ChoiceRow>);
 
+struct SystemRow {
+  const char* name;
+  std::string folder;
+  bool system;
+};
+void PrintTo(const SystemRow& row, std::ostream* os) { *os << row.name; }
+
+class SystemProgramFolderTest : public ::testing::TestWithParam<SystemRow> {};
+
+TEST_P(SystemProgramFolderTest, InstalledPlacesAreNeverTheFilesHome) {
+  EXPECT_EQ(SystemProgramFolder(GetParam().folder), GetParam().system);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SystemProgramFolderTest,
+    ::testing::Values(SystemRow{"usr_bin", "/usr/bin/", true}, SystemRow{"usr_local_bin", "/usr/local/bin/", true},
+                      SystemRow{"bin", "/bin/", true}, SystemRow{"sbin_without_slash", "/sbin", true},
+                      SystemRow{"home", "/home/ann/brevan/", false}, SystemRow{"opt", "/opt/brevan/", false},
+                      // Only whole folder names count.
+                      SystemRow{"usr_lookalike", "/usrdata/brevan/", false},
+                      SystemRow{"binaries_lookalike", "/binaries/", false},
+                      SystemRow{"build_folder", "/work/brevan/build/", false}),
+    RowName<SystemRow>);
+
 class AppPathFolders : public ::testing::Test {
  protected:
   void SetUp() override {
