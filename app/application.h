@@ -8,6 +8,9 @@ class QCoreApplication;
 
 namespace brevan {
 
+// The application title: the caption of every message box.
+inline constexpr const char* kApplicationTitle = "Mail - Brevan";
+
 // The desktop entry's name without ".desktop"; also the icon's name.
 inline constexpr const char* kDesktopId = "com.example.brevan";
 

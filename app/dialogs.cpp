@@ -8,13 +8,14 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#include "app/application.h"
 #include "app/qt_text.h"
 #include "common/codepage.h"
 
 namespace brevan {
 namespace {
 
-QString BoxTitle() { return QGuiApplication::applicationDisplayName(); }
+QString BoxTitle() { return QString::fromUtf8(kApplicationTitle); }
 
 QString OsText(const std::string& ansi) { return QString::fromStdString(AnsiToUtf8(ansi)); }
 

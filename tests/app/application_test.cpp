@@ -40,18 +40,20 @@ bool TranslationInstalled() {
 
 // The texts of the buttons of the box that `show` opens, by role, read while
 // the box is up; the box is then closed.
-std::map<QMessageBox::StandardButton, QString> ButtonsOf(const std::function<void()>& show) {
+std::map<QMessageBox::StandardButton, QString> ButtonsOf(const std::function<void()>& show,
+                                                         QString* title = nullptr) {
   std::map<QMessageBox::StandardButton, QString> texts;
   // Looks for the box until it is up, so a box that comes late never leaves
   // the test waiting in its event loop.
   QTimer poll;
   poll.setInterval(10);
-  QObject::connect(&poll, &QTimer::timeout, [&texts, &poll] {
+  QObject::connect(&poll, &QTimer::timeout, [&texts, &poll, title] {
     QMessageBox* box = nullptr;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
       if (auto* found = qobject_cast<QMessageBox*>(widget); found && found->isVisible()) box = found;
     }
     if (!box) return;
+    if (title) *title = box->windowTitle();
     for (QAbstractButton* button : box->buttons()) {
       // The accelerator mark is no part of what the user reads.
       texts[box->standardButton(button)] = button->text().remove(QLatin1Char('&'));
@@ -83,6 +85,14 @@ TEST_P(StandardButtons, ReadInChinese) {
     ASSERT_TRUE(texts.count(button)) << button;
     EXPECT_TRUE(texts.at(button).startsWith(text)) << texts.at(button).toStdString();
   }
+}
+
+// Every box is captioned with the application title, as set.
+TEST_P(StandardButtons, CarryTheApplicationTitle) {
+  App();
+  QString title;
+  ButtonsOf(GetParam().show, &title);
+  EXPECT_EQ(title, QStringLiteral("Mail - Brevan"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
