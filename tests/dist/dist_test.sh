@@ -7,6 +7,9 @@
 #   appstream appstreamcli validate on the installed metadata
 #   run       the installed program, started with a fresh HOME from a folder it
 #             cannot write, makes its own folder in $XDG_DATA_HOME
+#   drive     a session window, in a program started from a folder it cannot
+#             write, keeps an account, a rule and a download in
+#             $XDG_DATA_HOME/brevan/ (the installed_folder_tests program)
 #   window    the installed program on a real (virtual) X display: its frame
 #             carries the window class the desktop entry names, the program's
 #             icon, and exactly the title the program gives it
@@ -102,6 +105,29 @@ run)
   mode=$(stat -c %a "$data/brevan")
   [ "$mode" = 700 ] || fail "$data/brevan has mode $mode"
   [ -z "$(ls -A "$root/usr/bin" | grep -vx brevan)" ] || fail "files written beside the installed program"
+  ;;
+drive)
+  driver="$build/tests/session/installed_folder_tests"
+  [ -x "$driver" ] || fail "$driver is not built"
+  work=$(mktemp -d /tmp/brevan-drive-XXXXXX)
+  trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+  chmod 755 "$work"
+  mkdir -p "$work/bin" "$work/home"
+  cp "$driver" "$work/bin/"
+  chmod 555 "$work/bin"
+  as_user=()
+  if [ "$(id -u)" = 0 ]; then
+    need setpriv
+    chown nobody "$work/home"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+  fi
+  env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_DATA_HOME="$work/home/data" QT_QPA_PLATFORM=offscreen \
+    BREVAN_INSTALLED_RUN=1 "${as_user[@]}" "$work/bin/installed_folder_tests" >"$work/out" 2>&1 ||
+    fail "$(cat "$work/out")"
+  cat "$work/out"
+  grep -q '^\[  PASSED  \] 1 test' "$work/out" || fail "the window test did not run"
+  ! grep -q SKIPPED "$work/out" || fail "the window test skipped"
+  [ "$(ls -A "$work/bin")" = installed_folder_tests ] || fail "files written beside the program"
   ;;
 window)
   need xvfb-run
