@@ -39,9 +39,10 @@ bool SystemProgramFolder(std::string_view folder);
 bool MakePrivateFolder(const std::string& folder);
 
 // The program's file folder, ending in "/", decided from the executable's
-// folder (writable and no system folder) and the environment (XDG_DATA_HOME, HOME); the user's folder is
-// created when it is chosen. Falls back to the program folder when the
-// user's folder cannot be made, so files are at least read from there.
+// folder (writable, and no system folder) and the environment (XDG_DATA_HOME,
+// HOME); the user's folder is created when it is chosen. Falls back to the
+// program folder when the user's folder cannot be made, so files are at
+// least read from there.
 std::string AppFolder();
 
 // Test seams. SetAppPathOverride makes AppFolder return the given folder as
