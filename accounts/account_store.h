@@ -56,6 +56,9 @@ bool ReplaceAccountLines(std::vector<std::string>& lines, std::string_view serve
 // Removes the first line belonging to server only. False when none did.
 bool RemoveAccountLine(std::vector<std::string>& lines, std::string_view server);
 
+// The path is a file-system path (UTF-8 bytes, common/file_io.h); the lines
+// are code-page text.
+//
 // Writes every line followed by CR LF, mode 0600, through a temporary file
 // beside the target that is renamed into place: a failed save (missing or
 // read-only folder, full disk) returns false and leaves the old file intact.

@@ -1,6 +1,7 @@
 #include "app/dialogs.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -9,15 +10,19 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "app/application.h"
 #include "app/qt_text.h"
 #include "common/codepage.h"
 
 namespace brevan {
 namespace {
 
-QString BoxTitle() { return QGuiApplication::applicationDisplayName(); }
+QString BoxTitle() { return QString::fromUtf8(kApplicationTitle); }
 
 QString OsText(const std::string& ansi) { return QString::fromStdString(AnsiToUtf8(ansi)); }
+
+// A file-system path as Qt hands it back to the operating system.
+QString OsPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 class QtDialogs : public IDialogs {
  public:
@@ -102,17 +107,17 @@ class XdgDesktop : public IDesktop {
   bool OpenDocument(const std::string& path, const std::string& workingFolder) override {
     const QString opener = QStandardPaths::findExecutable(DocumentOpener());
     if (opener.isEmpty()) return false;
-    return StartAndJudge(opener, OsText(path), OsText(workingFolder));
+    return StartAndJudge(opener, OsPath(path), OsPath(workingFolder));
   }
   void OpenUrl(const std::string& url, const std::string& workingFolder) override {
     // An address that cannot be opened is ignored; nothing waits for it.
-    QProcess::startDetached(DocumentOpener(), {OsText(url)}, OsText(workingFolder));
+    QProcess::startDetached(DocumentOpener(), {OsText(url)}, OsPath(workingFolder));
   }
   bool LaunchTextEditor(const std::string& path, const std::string& workingFolder) override {
     // A plain-text editor the desktop has, else whatever it opens the file with.
     for (const std::string& name : TextEditorCandidates()) {
       const QString program = QStandardPaths::findExecutable(QString::fromStdString(name));
-      if (!program.isEmpty() && StartAndJudge(program, OsText(path), OsText(workingFolder))) return true;
+      if (!program.isEmpty() && StartAndJudge(program, OsPath(path), OsPath(workingFolder))) return true;
     }
     return OpenDocument(path, workingFolder);
   }

@@ -31,6 +31,8 @@ class IDialogs {
 // OpenDocument and LaunchTextEditor answer whether a program could be started
 // for the file (false: the desktop has nothing to open it with, or no editor
 // could be started), so the caller can say so.
+// Paths and working folders are file-system bytes (common/file_io.h); a web
+// address is code-page text.
 class IDesktop {
  public:
   virtual ~IDesktop() = default;

@@ -3,14 +3,14 @@
 
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
+#include "app/application.h"
 #include "decode/TForm2.h"
 #include "filter/TForm3.h"
 #include "session/TForm1.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName("Brevan");
-  QApplication::setApplicationDisplayName(QString::fromUtf8("Mail - Brevan"));
+  brevan::SetUpApplication(app);
 
   // The windows of the program's whole run, in this order.
   auto* mainForm = new brevan::TMainForm;

@@ -13,8 +13,6 @@
 namespace brevan {
 namespace {
 
-std::string OsPath(const std::string& path) { return AnsiToUtf8(path); }
-
 bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = ::write(fd, data.data(), data.size());
@@ -29,18 +27,20 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
+std::string ShownPath(std::string_view path) { return Utf8ToAnsi(path); }
+
 bool FileExists(const std::string& path) {
   struct stat st{};
-  return !path.empty() && ::stat(OsPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
   struct stat st{};
-  return !path.empty() && ::stat(OsPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool ForceDirectories(const std::string& path) {
-  std::string os = OsPath(path);
+  const std::string& os = path;
   if (os.empty()) return false;
   for (size_t i = 1; i <= os.size(); ++i) {
     if (i == os.size() || os[i] == '/') {
@@ -53,7 +53,7 @@ bool ForceDirectories(const std::string& path) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
-  int fd = ::open(OsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st{};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -102,7 +102,7 @@ TemporaryFile::~TemporaryFile() { Remove(); }
 bool TemporaryFile::Create(const std::string& folder) {
   Remove();
   if (folder.empty()) return false;
-  std::string name = OsPath(folder) + kTemporaryPattern;
+  std::string name = folder + kTemporaryPattern;
   // 0600 until it is placed: nobody reads half a message.
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return false;
@@ -140,7 +140,7 @@ bool TemporaryFile::Sync() {
 
 bool TemporaryFile::PlaceAs(const std::string& path, unsigned mode) {
   if (fd_ < 0) return false;
-  const std::string target = OsPath(path);
+  const std::string& target = path;
   if (target.empty()) return false;
   struct stat old{};
   if (::stat(target.c_str(), &old) == 0) {
@@ -169,6 +169,6 @@ bool WriteFileAtomic(const std::string& path, std::string_view contents, unsigne
   return file.Create(FolderOf(path)) && file.Write(contents) && file.Sync() && file.PlaceAs(path, mode);
 }
 
-bool RemoveEmptyFolder(const std::string& path) { return !path.empty() && ::rmdir(OsPath(path).c_str()) == 0; }
+bool RemoveEmptyFolder(const std::string& path) { return !path.empty() && ::rmdir(path.c_str()) == 0; }
 
 }  // namespace brevan

@@ -1,10 +1,19 @@
 #pragma once
-// Whole-file reads and writes. Paths are in the code page and converted to
-// UTF-8 for the operating system here, nowhere else.
+// Whole-file reads and writes.
+//
+// Paths are file-system paths: the bytes the operating system uses (UTF-8 on
+// Linux), never code-page text. Code-page parts of a path (a session label, a
+// subject-based file name) are converted to UTF-8 when the path is built
+// (session/message_file.h); a path becomes code-page text only to be shown,
+// through ShownPath.
 #include <string>
 #include <string_view>
 
 namespace brevan {
+
+// The path as code-page text, for a message or an error box. Characters the
+// code page lacks are shown as "?"; the result is never used to open a file.
+std::string ShownPath(std::string_view path);
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);

@@ -7,14 +7,12 @@
 
 #include <cerrno>
 
-#include "common/codepage.h"
-
 namespace brevan {
 
 FileLock::FileLock(const std::string& path, unsigned mode) {
   if (path.empty()) return;
-  // Paths are code-page texts, handed to the system as UTF-8 (as file_io does).
-  const std::string os = AnsiToUtf8(path);
+  // Paths are the file system's own bytes (common/file_io.h).
+  const std::string& os = path;
   for (int attempt = 0; attempt < 100; ++attempt) {
     int fd = ::open(os.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
     // A file we may read but not write can still be locked for reading it.

@@ -73,7 +73,7 @@ void TForm3::FormShow() {
   std::string contents;
   if (!ReadWholeFile(path, contents)) {
     // The editor keeps what it held; the user may still type and save.
-    Dialogs().ShowError(this, ErrorBoxText("Cannot open file " + path));
+    Dialogs().ShowError(this, ErrorBoxText("Cannot open file " + ShownPath(path)));
     return;
   }
   // A NUL ends the text. The file's final line end stays visible as an empty
@@ -112,7 +112,7 @@ void TForm3::BitBtn1Click() {
 
   const std::string path = RuleFilePath();
   if (!WriteFileAtomic(path, bytes)) {
-    Dialogs().ShowError(this, ErrorBoxText("Cannot create file " + path));
+    Dialogs().ShowError(this, ErrorBoxText("Cannot create file " + ShownPath(path)));
     return;
   }
   std::string written;

@@ -21,7 +21,7 @@ class TForm3 : public QDialog {
   // Save: the editor text to the file, then the rule list reloaded from it.
   void BitBtn1Click();
 
-  // The full path of the rule file, in the code page.
+  // The full path of the rule file, as file-system bytes (common/file_io.h).
   static std::string RuleFilePath();
 
   QPlainTextEdit* Memo1 = nullptr;

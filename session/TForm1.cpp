@@ -93,13 +93,13 @@ void SetTextColours(QWidget* widget, const QColor& base, const QColor& text) {
 void ChangeAccountFile(QComboBox& serverList, const std::function<void(std::vector<std::string>&)>& change) {
   const std::string path = Program().AppPath + kAccountFileName;
   const AccountFileUpdate result = UpdateAccountFile(path, change, Program().AccountList);
-  if (result == AccountFileUpdate::CannotRead) throw std::runtime_error("Cannot open file \"" + path + "\"");
+  if (result == AccountFileUpdate::CannotRead) throw std::runtime_error("Cannot open file \"" + ShownPath(path) + "\"");
   const QString typed = serverList.currentText();
   serverList.clear();
   for (const std::string& line : Program().AccountList) serverList.addItem(ToQt(AccountServerField(line)));
   serverList.setCurrentIndex(-1);
   serverList.setEditText(typed);
-  if (result == AccountFileUpdate::CannotWrite) throw std::runtime_error("Cannot create file \"" + path + "\"");
+  if (result == AccountFileUpdate::CannotWrite) throw std::runtime_error("Cannot create file \"" + ShownPath(path) + "\"");
 }
 
 // The password field shows "*" for every character whatever the style's
@@ -472,10 +472,10 @@ void TForm1::FormCreate() {
     program.FilterRuleList.clear();
     program.FilterRuleListCreated = true;
   }
-  program.AppPath = ExecutableFolder();
+  program.AppPath = AppFolder();
   const std::string path = program.AppPath + kAccountFileName;
   if (FileExists(path) && !LoadAccountFile(path, program.AccountList))
-    throw std::runtime_error("Cannot open file \"" + path + "\"");
+    throw std::runtime_error("Cannot open file \"" + ShownPath(path) + "\"");
   ComboBox1->clear();
   ComboBox1->clearEditText();
   for (const std::string& line : program.AccountList) ComboBox1->addItem(ToQt(AccountServerField(line)));
@@ -523,7 +523,7 @@ void TForm1::SaveAccounts() {
   const std::string path = Program().AppPath + kAccountFileName;
   FileLock lock(path);
   if (!SaveAccountFile(path, Program().AccountList))
-    throw std::runtime_error("Cannot create file \"" + path + "\"");
+    throw std::runtime_error("Cannot create file \"" + ShownPath(path) + "\"");
 }
 
 // ---- status line ----
@@ -687,7 +687,8 @@ void TForm1::btnConnectClick() {
     const std::string rulePath = program.AppPath + "subjectfilter.cfg";
     if (FileExists(rulePath)) {
       std::string contents;
-      if (!ReadWholeFile(rulePath, contents)) throw std::runtime_error("Cannot open file \"" + rulePath + "\"");
+      if (!ReadWholeFile(rulePath, contents))
+        throw std::runtime_error("Cannot open file \"" + ShownPath(rulePath) + "\"");
       program.FilterRuleList = SplitTextLinesToNul(contents);
     }
     loggedIn = true;

@@ -217,13 +217,13 @@ bool SendAccepted(TForm1& form, const std::string& command) {
 // When nothing could be started for a downloaded message, the user is told
 // so, with the file and the programs that were tried.
 std::string CannotOpenMessageText(const std::string& path) {
-  return Cp("無法開啟信件檔 ") + path + Cp(":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 ") + DocumentOpener() + ").";
+  return Cp("無法開啟信件檔 ") + ShownPath(path) + Cp(":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 ") + DocumentOpener() + ").";
 }
 
 std::string CannotEditMessageText(const std::string& path) {
   std::string tried;
   for (const std::string& editor : TextEditorCandidates()) tried += editor + ", ";
-  return Cp("無法以純文字檢視信件檔 ") + path + Cp(":\n找不到可以啟動的文字編輯器 (已嘗試 ") + tried +
+  return Cp("無法以純文字檢視信件檔 ") + ShownPath(path) + Cp(":\n找不到可以啟動的文字編輯器 (已嘗試 ") + tried +
          DocumentOpener() + ").";
 }
 
@@ -556,7 +556,7 @@ void TForm1::btnDownloadClick() {
     ProgressBar1->setValue(ProgressBar1->maximum());
 
     const std::string fallback = MessageFilePath(folder, numberText);
-    if (!download.Sync(ProcessEvents)) throw std::runtime_error("Cannot create file " + fallback);
+    if (!download.Sync(ProcessEvents)) throw std::runtime_error("Cannot create file " + ShownPath(fallback));
     // A window that began to close while the file went to the disk leaves
     // nothing behind, as one closed during the read.
     if (Closing()) return;
@@ -566,7 +566,7 @@ void TForm1::btnDownloadClick() {
     std::string placedAs = name;
     if (!download.PlaceAs(MessageFilePath(folder, name))) {
       placedAs = numberText;
-      if (!download.PlaceAs(fallback)) throw std::runtime_error("Cannot create file " + fallback);
+      if (!download.PlaceAs(fallback)) throw std::runtime_error("Cannot create file " + ShownPath(fallback));
     }
     cleanup.placed = true;
     SetRowText(number - 1, ColDownloadedFile, placedAs);

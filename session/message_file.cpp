@@ -72,11 +72,11 @@ std::string DownloadFolderName(std::string_view sessionLabel) {
 }
 
 std::string DownloadFolder(const std::string& appPath, std::string_view sessionLabel) {
-  return appPath + DownloadFolderName(sessionLabel);
+  return appPath + AnsiToUtf8(DownloadFolderName(sessionLabel));
 }
 
 std::string MessageFilePath(const std::string& folder, const std::string& name) {
-  return folder + "/" + name + ".eml";
+  return folder + "/" + AnsiToUtf8(name) + ".eml";
 }
 
 }  // namespace brevan

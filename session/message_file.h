@@ -3,6 +3,11 @@
 // folder plus the session label, the file is named after the subject. The
 // subject and the label come from the server and the user, so both are made
 // safe as a single path component here.
+//
+// Names (the file name of a subject, the folder name of a label) are code-page
+// text, as the list shows them. Folders and paths are file-system bytes
+// (UTF-8; see common/file_io.h): a name is converted to UTF-8 exactly when it
+// is joined to a folder, by DownloadFolder and MessageFilePath.
 #include <string>
 #include <string_view>
 
@@ -28,10 +33,11 @@ std::string MessageFileBaseName(std::string_view subject, const std::string& num
 // leading "." becomes "_", so the label can never leave the program folder.
 std::string DownloadFolderName(std::string_view sessionLabel);
 
-// appPath (ending in "/") + the folder name of the label.
+// appPath (file-system bytes, ending in "/") + the folder name of the label
+// in UTF-8.
 std::string DownloadFolder(const std::string& appPath, std::string_view sessionLabel);
 
-// folder + "/" + name + ".eml".
+// folder (file-system bytes) + "/" + the code-page name in UTF-8 + ".eml".
 std::string MessageFilePath(const std::string& folder, const std::string& name);
 
 }  // namespace brevan

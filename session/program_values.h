@@ -7,7 +7,7 @@
 namespace brevan {
 
 struct ProgramValues {
-  std::string AppPath;                   // the program folder, ending in "/"
+  std::string AppPath;                   // where the files live, ending in "/"; file-system bytes (common/app_path.h)
   std::string SessionLabel;              // user + "(" + server + ")" of the last successful connect
   uint32_t LastActivityTick = 0;         // tick of the last POP3 activity
   std::vector<std::string> FilterRuleList;

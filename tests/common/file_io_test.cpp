@@ -79,12 +79,45 @@ TEST_F(FileIoTest, ForceDirectoriesMakesEveryMissingParent) {
   EXPECT_FALSE(ReadWholeFile(dir_ + "/none", out));
 }
 
-TEST_F(FileIoTest, CodePagePathsReachTheFileSystemAsUtf8) {
-  std::string big5Name = dir_ + "/\xA4\xA4\xA4\xE5.eml";  // two Chinese characters
-  ASSERT_TRUE(WriteFileAtomic(big5Name, "m"));
-  EXPECT_TRUE(fs::exists(fs::u8path(dir_ + "/\xE4\xB8\xAD\xE6\x96\x87.eml")));
-  EXPECT_TRUE(FileExists(big5Name));
+// Paths are the file system's own bytes: whatever a folder or file is named,
+// the name reaches the system unchanged, and only ShownPath turns it into
+// code-page text.
+struct NameRow {
+  const char* name;
+  std::string component;  // UTF-8, as the system names it
+  std::string shown;      // ShownPath of the component
+};
+void PrintTo(const NameRow& row, std::ostream* os) { *os << row.name; }
+
+class FileIoNames : public FileIoTest, public ::testing::WithParamInterface<NameRow> {};
+
+TEST_P(FileIoNames, FolderAndFileKeepTheirBytes) {
+  const std::string folder = dir_ + "/" + GetParam().component;
+  ASSERT_TRUE(ForceDirectories(folder + "/sub"));
+  const std::string path = folder + "/" + GetParam().component + ".eml";
+  ASSERT_TRUE(WriteFileAtomic(path, "m"));
+  // The system holds exactly the name given, nothing converted.
+  EXPECT_TRUE(fs::is_regular_file(fs::path(path)));
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_TRUE(DirectoryExists(folder));
+  std::string back;
+  ASSERT_TRUE(ReadWholeFile(path, back));
+  EXPECT_EQ(back, "m");
+  EXPECT_EQ(ShownPath(GetParam().component), GetParam().shown);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FileIoNames,
+    ::testing::Values(NameRow{"ascii", "plain", "plain"},
+                      NameRow{"accented_latin", "jos\xC3\xA9", "jos?"},
+                      NameRow{"chinese", "\xE4\xB8\xAD\xE6\x96\x87", "\xA4\xA4\xA4\xE5"},
+                      NameRow{"cyrillic", "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0", "?????"},
+                      NameRow{"blank", "my mail", "my mail"},
+                      NameRow{"quotes", "it's \"x\"", "it's \"x\""},
+                      // Bytes the code page would read as one double-byte
+                      // character ending in a backslash stay two UTF-8 bytes.
+                      NameRow{"latin1_bytes_not_utf8", "a\xA4\\b", "a?\\b"}),
+    [](const ::testing::TestParamInfo<NameRow>& info) { return std::string(info.param.name); });
 
 // Every name the file system takes (255 bytes) is written under that name:
 // the temporary file beside it has a short name of its own.

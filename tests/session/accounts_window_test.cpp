@@ -21,11 +21,11 @@ namespace {
 class AccountsWindowTest : public WindowTest {
  protected:
   void WriteAccounts(const std::string& bytes) {
-    ASSERT_TRUE(WriteFileAtomic(Utf8ToAnsi(File("brevan.ini")), bytes, 0600));
+    ASSERT_TRUE(WriteFileAtomic(File("brevan.ini"), bytes, 0600));
   }
   std::string ReadAccounts() {
     std::string bytes;
-    if (!ReadWholeFile(Utf8ToAnsi(File("brevan.ini")), bytes)) return "{missing}";
+    if (!ReadWholeFile(File("brevan.ini"), bytes)) return "{missing}";
     return bytes;
   }
   std::unique_ptr<TForm1> NewWindow() { return std::make_unique<TForm1>(); }
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SaveRow>& info) { return std::string(info.param.name); });
 
 TEST_F(AccountsWindowTest, SaveIntoAMissingFolderGoesToTheErrorBox) {
-  SetAppPathOverride(Utf8ToAnsi(File("no/such/folder")));
+  SetAppPathOverride(File("no/such/folder"));
   auto w = NewWindow();
   Fill(*w, "pop.example.com", "110", "alice", "pw");
   w->Button1->click();
@@ -211,7 +211,7 @@ TEST_F(AccountsWindowTest, CreationResetsTheSharedValuesItOwns) {
   auto first = NewWindow();
   EXPECT_EQ(Program().AccountList, std::vector<std::string>{"a.example;1;u;"});
   EXPECT_EQ(Program().PromoState, 1);
-  EXPECT_EQ(Program().AppPath, Utf8ToAnsi(folder_) + "/");
+  EXPECT_EQ(Program().AppPath, folder_ + "/");
   EXPECT_TRUE(Program().FilterRuleListCreated);
   // The rule list belongs to the program: later windows leave it alone.
   Program().FilterRuleList = {"rule"};

@@ -75,11 +75,20 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderRow{"slash_in_user", "a/../../etc(x)", "a_.._.._etc(x)"},
                       FolderRow{"leading_dots", "..(x)", "_.(x)"},
                       FolderRow{"control_bytes", "a\nb\0(x)"s, "a_b_(x)"},
-                      FolderRow{"big5_kept", "\xA4\xA4\xA4\xE5(x)", "\xA4\xA4\xA4\xE5(x)"}),
+                      // The label is code-page text; on disk the folder is named in UTF-8.
+                      FolderRow{"big5_label_in_utf8", "\xA4\xA4\xA4\xE5(x)", "\xE4\xB8\xAD\xE6\x96\x87(x)"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DownloadFolder, ProgramFolderKeepsItsBytes) {
+  // "é" has no place in the code page: the program folder never passes
+  // through it, only the label does.
+  EXPECT_EQ(DownloadFolder("/home/jos\xC3\xA9/", "\xA4\xA4(x)"), "/home/jos\xC3\xA9/\xE4\xB8\xAD(x)");
+}
 
 TEST(MessageFilePath, FolderSlashNameEml) {
   EXPECT_EQ(MessageFilePath("/p/u(s)", "Re_ a_b_"), "/p/u(s)/Re_ a_b_.eml");
+  // The folder is file-system bytes, the name code-page text.
+  EXPECT_EQ(MessageFilePath("/p/jos\xC3\xA9", "\xA4\xA4\xA4\xE5"), "/p/jos\xC3\xA9/\xE4\xB8\xAD\xE6\x96\x87.eml");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "messages_fixture.h"
 #include "messages_mailbox.h"
 #include "common/codepage.h"
+#include "session/message_file.h"
 #include "session/outstanding_exchange.h"
 #include "tests/support/named_rows.h"
 
@@ -41,7 +42,7 @@ class DownloadTest : public WindowTest {
   std::string Folder() const { return AppPath() + "ann(127.0.0.1)"; }
   std::string File(const std::string& name) const {
     std::string contents;
-    return ReadWholeFile(Folder() + "/" + name + ".eml", contents) ? contents : std::string("<missing>");
+    return ReadWholeFile(MessageFilePath(Folder(), name), contents) ? contents : std::string("<missing>");
   }
   std::string Done() const { return Cp("下載完成, 可以看信了 ^_^"); }
   // Every name in the download folder, hidden ones included; none when the
@@ -49,7 +50,7 @@ class DownloadTest : public WindowTest {
   std::vector<std::string> FolderNames() const {
     std::vector<std::string> names;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(AnsiToUtf8(Folder()), error))
+    for (const auto& entry : std::filesystem::directory_iterator(Folder(), error))
       names.push_back(entry.path().filename().string());
     return names;
   }

@@ -106,7 +106,7 @@ class WindowTest : public ::testing::Test {
     char pattern[] = "/tmp/brevan_window_XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     folder_ = pattern;
-    SetAppPathOverride(Utf8ToAnsi(folder_));
+    SetAppPathOverride(folder_);
     Program() = ProgramValues{};
     SetDialogs(&dialogs_);
     SetDesktop(&desktop_);

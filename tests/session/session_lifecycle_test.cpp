@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
 
 TEST_F(SessionLifecycleTest, LoginSetsTheSessionStateAndLoadsTheRules) {
-  WriteFileAtomic(Utf8ToAnsi(File("subjectfilter.cfg")), std::string("one\r\ntwo\nthree\rfour\0five", 24));
+  WriteFileAtomic(File("subjectfilter.cfg"), std::string("one\r\ntwo\nthree\rfour\0five", 24));
   ScriptedPop3Server server;
   Login(server);
   Connect(server.Port());
