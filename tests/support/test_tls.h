@@ -5,12 +5,17 @@
 #include <string>
 
 struct ssl_ctx_st;
+struct ssl_st;
 
 namespace brevan::test {
 
 // A new server context holding the process's test certificate and key. The
 // caller frees it with SSL_CTX_free.
 ssl_ctx_st* NewTestServerTlsContext();
+
+// The server name (SNI) the client sent in the handshake of a server-side
+// session, "" when it sent none.
+std::string ReceivedServerName(const ssl_st* ssl);
 
 // The same certificate and key in PEM, for servers that read files.
 std::string TestCertificatePem();
