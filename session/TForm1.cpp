@@ -591,9 +591,11 @@ void TForm1::btnConnectClick() {
         return false;
       }
     };
+    // Connecting services the window: a close of the window meanwhile ends
+    // the click without another try, message or command.
     if (!tryOpen()) {
       bool opened = false;
-      if (tls) {
+      if (tls && !closing_) {
         // A failed handshake may leave its socket behind; start clean once.
         try {
           IdTCPClient1.Close();
@@ -602,9 +604,13 @@ void TForm1::btnConnectClick() {
         opened = tryOpen();
       }
       if (!opened) {
-        Dialogs().ShowMessage(this, Cp("連結伺服器失敗"));
+        if (!closing_) Dialogs().ShowMessage(this, Cp("連結伺服器失敗"));
         return;
       }
+    }
+    if (closing_) {
+      IdTCPClient1.Close();
+      return;
     }
 
     program.LastActivityTick = TickCount();
@@ -738,6 +744,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
       RunHandler(this, [this] { btnDisconnectClick(); });
     }
     disconnectDone_->WaitFor(kCloseWaitBound);
+  } else if (IdTCPClient1.IsOpen()) {
+    // Closed while its connect click is still connecting: the connect ends
+    // at once, and nothing has been said to the server yet.
+    IdTCPClient1.Close();
   }
   // No tick may reach a window on its way out, even while its destruction
   // waits for a running handler to return.

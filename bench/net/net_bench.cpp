@@ -1,6 +1,7 @@
 // Throughput of a 200 MB download through WaitForData + TakeBytes, plain and
 // TLS, beside a bare recv (or SSL_read) loop over the same kind of socket;
-// and the round trip of SendCommand beside a bare send + recv.
+// the round trip of SendCommand beside a bare send + recv; and Open + Close,
+// plain and TLS, beside a bare blocking connect (and SSL_connect).
 //
 //   build/bench/net/net_bench --benchmark_counters_tabular=true
 #include <arpa/inet.h>
@@ -202,6 +203,44 @@ void BM_RoundTrip_Bare(benchmark::State& state) {
 }
 BENCHMARK(BM_RoundTrip_Bare)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_RoundTrip_Connection)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void ConnectionConnect(benchmark::State& state, bool tls) {
+  LoopServer server(LoopServer::Answer, tls);
+  for (auto _ : state) {
+    brevan::TIdTCPClient c;
+    c.Host = "127.0.0.1";
+    c.Port = server.Port();
+    c.UseTls = tls;
+    c.Open();
+    c.Close();
+  }
+}
+
+void BareConnectOnly(benchmark::State& state, bool tls) {
+  LoopServer server(LoopServer::Answer, tls);
+  SSL_CTX* ctx = tls ? SSL_CTX_new(TLS_client_method()) : nullptr;
+  for (auto _ : state) {
+    int fd = BareConnect(server.Port());
+    if (ctx) {
+      SSL* ssl = SSL_new(ctx);
+      SSL_set_fd(ssl, fd);
+      if (SSL_connect(ssl) != 1) throw std::runtime_error("SSL_connect");
+      SSL_shutdown(ssl);
+      SSL_free(ssl);
+    }
+    ::close(fd);
+  }
+  if (ctx) SSL_CTX_free(ctx);
+}
+
+void BM_Connect_Connection_Plain(benchmark::State& s) { ConnectionConnect(s, false); }
+void BM_Connect_Bare_Plain(benchmark::State& s) { BareConnectOnly(s, false); }
+void BM_Connect_Connection_Tls(benchmark::State& s) { ConnectionConnect(s, true); }
+void BM_Connect_Bare_Tls(benchmark::State& s) { BareConnectOnly(s, true); }
+BENCHMARK(BM_Connect_Bare_Plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Connect_Connection_Plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Connect_Bare_Tls)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Connect_Connection_Tls)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 
