@@ -11,10 +11,12 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/qt_text.h"
 #include "session/TForm1.h"
 #include "session_lifecycle_support.h"
 #include "tests/support/loopback_addresses.h"
@@ -83,6 +85,47 @@ INSTANTIATE_TEST_SUITE_P(Phases, ClosedWhileConnecting,
                          ::testing::Values(ConnectingRow{"during_the_tcp_connect", false},
                                            ConnectingRow{"during_the_tls_handshake", true}),
                          [](const ::testing::TestParamInfo<ConnectingRow>& info) { return std::string(info.param.name); });
+
+// A server that takes TCP on the TLS port and never answers the handshake:
+// both tries of the click run their whole bound with the window serviced
+// throughout, and the click ends with the one connect failure message.
+class UnansweredHandshake : public WindowTest {};
+
+TEST_F(UnansweredHandshake, BothTriesKeepTheWindowServiced) {
+  ScriptedPop3Server mute;
+  mute.AwaitClientClose().AwaitClientClose();
+  {
+    TForm1 w;
+    const NetAddress target = Loopback(AF_INET, mute.Port());
+    w.IdTCPClient1.Resolver = [target](const std::string&, int) { return std::vector<NetAddress>{target}; };
+    w.ComboBox1->setEditText("pop.example.test");
+    w.Edit3->setText("995");
+
+    int ticks = 0;
+    qint64 longestGapMs = 0;
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      ++ticks;
+      longestGapMs = std::max(longestGapMs, sinceTick.restart());
+    });
+    ticker.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    w.btnConnect->click();
+    const qint64 clickMs = clock.elapsed();
+    ticker.stop();
+
+    EXPECT_GE(clickMs, 59000);  // two tries of 30 s
+    EXPECT_LT(clickMs, 66000);
+    EXPECT_GE(ticks, 200);
+    EXPECT_LT(longestGapMs, 450);  // slices of 250 ms, with room for a busy machine
+    EXPECT_EQ(mute.ConnectionsAccepted(), 2);
+    EXPECT_EQ(dialogs_.messages, std::vector<std::string>{Cp("連結伺服器失敗")});
+    EXPECT_TRUE(dialogs_.errors.empty());
+  }
+}
 
 }  // namespace
 }  // namespace brevan
