@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -119,6 +120,9 @@ struct TIdTCPConnection::Impl {
   InputBuffer input;
   bool closedByPeer = false;
   bool readTimedOut = false;
+  // Inside Open: the socket is held but not connected yet, so nested reads
+  // and writes from the service callback find the connection closed.
+  bool opening = false;
   // Bumped by every Open and Close: a wait that services the program sees
   // when a nested call has closed (or closed and reopened) the connection.
   unsigned long generation = 0;
@@ -154,6 +158,157 @@ void TIdTCPConnection::SetTlsLibraryNames(const std::string& ssl, const std::str
   TIdConnectionInterceptOpenSSL::SetLibraryNames(ssl, crypto);
 }
 
+namespace {
+
+// A host written as "[address]", as in addresses with a port, without them.
+std::string Unbracketed(const std::string& host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);
+  return host;
+}
+
+void SetPort(NetAddress& address, int port) {
+  const auto net = htons(static_cast<uint16_t>(port));
+  if (address.storage.ss_family == AF_INET6) {
+    reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = net;
+  } else {
+    reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port = net;
+  }
+}
+
+// The name a TLS handshake announces (SNI): none for an address, and
+// without the final dot of a fully qualified name.
+std::string ServerNameOf(const std::string& host) {
+  if (host.empty() || IsAddressLiteral(host)) return std::string();
+  std::string name = host;
+  if (name.size() > 1 && name.back() == '.') name.pop_back();
+  return name;
+}
+
+// Closes the sockets of the connect attempts still listed when it goes.
+struct Attempts {
+  std::vector<int> fds;
+  Attempts() = default;
+  Attempts(const Attempts&) = delete;
+  Attempts& operator=(const Attempts&) = delete;
+  ~Attempts() {
+    for (int fd : fds) ::close(fd);
+  }
+};
+
+// Connects to the first of the addresses that answers, within timeoutMs in
+// all, and returns its socket. The next address is started when one fails,
+// and also when the ones started have not answered within a slice while the
+// earlier attempts go on: an address that never answers (a dead IPv6 route)
+// costs a slice, not the whole bound. `service` runs after every wait slice
+// and may raise; every socket but the one returned is closed on every path.
+// Raises the socket error of the last attempt that failed, or ETIMEDOUT.
+int ConnectFirst(const std::vector<NetAddress>& addresses, int timeoutMs, const std::function<void()>& service) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto nextStart = Clock::now();
+  size_t next = 0;
+  int lastError = EHOSTUNREACH;  // only when there is no address at all
+  Attempts pending;
+  for (;;) {
+    while (next < addresses.size() && (pending.fds.empty() || Clock::now() >= nextStart)) {
+      const NetAddress& address = addresses[next++];
+      int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      if (fd < 0) {
+        lastError = errno;
+        continue;
+      }
+      if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) return fd;
+      int err = errno;
+      if (err != EINPROGRESS && err != EINTR) {
+        ::close(fd);
+        lastError = err;
+        continue;
+      }
+      pending.fds.push_back(fd);
+      nextStart = Clock::now() + std::chrono::milliseconds(kSliceMs);
+    }
+    if (pending.fds.empty()) throw SocketError(lastError);  // every address failed at once
+
+    auto now = Clock::now();
+    if (now >= deadline) throw SocketError(ETIMEDOUT);
+    auto until = next < addresses.size() ? std::min(deadline, nextStart) : deadline;
+    auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+    if (waitMs > kSliceMs) waitMs = kSliceMs;
+    if (waitMs < 0) waitMs = 0;  // never a negative, endless poll
+
+    std::vector<pollfd> polls;
+    for (int fd : pending.fds) polls.push_back(pollfd{fd, POLLOUT, 0});
+    int r = ::poll(polls.data(), polls.size(), static_cast<int>(waitMs));
+    if (r < 0 && errno != EINTR) throw SocketError(errno);
+    int winner = -1;
+    std::vector<int> still;
+    for (const pollfd& p : polls) {
+      if (winner < 0 && p.revents != 0) {
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        if (::getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
+        if (soError == 0) {
+          winner = p.fd;
+        } else if (soError != EINPROGRESS) {
+          ::close(p.fd);
+          lastError = soError;
+          nextStart = Clock::now();  // a refusal starts the next address at once
+          continue;
+        }
+      }
+      still.push_back(p.fd);
+    }
+    pending.fds = std::move(still);
+    service();  // may raise; the attempts, the winner among them, are closed
+    if (winner >= 0) {
+      pending.fds.erase(std::find(pending.fds.begin(), pending.fds.end(), winner));
+      return winner;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<NetAddress> ResolveHost(const std::string& host, int port) {
+  const std::string name = Unbracketed(host);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  errno = 0;
+  int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (rc != 0 || !found) {
+    if (rc == EAI_SYSTEM && errno != 0) throw SocketError(errno);
+    throw SocketError(EHOSTUNREACH, ::gai_strerror(rc ? rc : EAI_NONAME));
+  }
+  std::vector<NetAddress> addresses;
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+    if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    NetAddress address;
+    std::memcpy(&address.storage, a->ai_addr, a->ai_addrlen);
+    address.length = a->ai_addrlen;
+    SetPort(address, port);
+    addresses.push_back(address);
+  }
+  ::freeaddrinfo(found);
+  if (addresses.empty()) throw SocketError(EHOSTUNREACH, ::gai_strerror(EAI_NONAME));
+  return addresses;
+}
+
+bool IsAddressLiteral(const std::string& host) {
+  const std::string name = Unbracketed(host);
+  if (name.empty()) return false;
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return false;
+  ::freeaddrinfo(found);
+  return true;
+}
+
 void TIdTCPConnection::Open() {
   Impl& s = *impl_;
   if (s.Held()) throw NetError("Already connected.");
@@ -161,53 +316,46 @@ void TIdTCPConnection::Open() {
   s.closedByPeer = false;
   s.readTimedOut = false;
 
+  // A socket is held from before the name is resolved, so every failure
+  // below finds one to close and the owner hears OnDisconnected. The attempts
+  // make their own sockets (the family is known only then); the one that
+  // connects takes its place.
   s.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s.fd < 0) throw SocketError(errno);
-  ++s.generation;
+  const unsigned long generation = ++s.generation;
+  const std::shared_ptr<bool> alive = s.alive;
+  s.opening = true;
+  // Ours while the program is serviced in the waits below unless a nested
+  // call closed, reopened or destroyed the connection: then this Open ends
+  // as closed and touches nothing more.
+  auto ours = [&] { return *alive && s.Held() && s.generation == generation; };
+  auto service = [&] {
+    RunService();
+    if (!ours()) throw ClosedError();
+  };
+  struct OpeningEnds {
+    const std::function<bool()> ours;
+    bool& opening;
+    ~OpeningEnds() {
+      if (ours()) opening = false;
+    }
+  } openingEnds{ours, s.opening};
 
-  // Any failure from here to the end of the TCP connect closes the socket
-  // again (the owner hears OnDisconnected) before the error goes up.
   try {
     if (Port < 0 || Port > 65535) throw SocketError(EINVAL);  // never wrap to another port
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(Port));
-    if (inet_pton(AF_INET, Host.c_str(), &addr.sin_addr) != 1) {
-      addrinfo hints{};
-      hints.ai_family = AF_INET;
-      hints.ai_socktype = SOCK_STREAM;
-      addrinfo* found = nullptr;
-      int rc = ::getaddrinfo(Host.c_str(), nullptr, &hints, &found);
-      if (rc != 0 || !found) {
-        if (rc == EAI_SYSTEM && errno != 0) throw SocketError(errno);
-        throw SocketError(EHOSTUNREACH, ::gai_strerror(rc ? rc : EAI_NONAME));
-      }
-      addr.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-      ::freeaddrinfo(found);
-    }
-    // Non-blocking connect with a bound, so an unreachable host cannot keep
-    // the window frozen for the system's minutes-long connect timeout.
-    if (::connect(s.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      if (errno != EINPROGRESS && errno != EINTR) throw SocketError(errno);
-      pollfd p{s.fd, POLLOUT, 0};
-      int r;
-      do {
-        r = ::poll(&p, 1, kConnectTimeoutMs);
-      } while (r < 0 && errno == EINTR);
-      if (r == 0) throw SocketError(ETIMEDOUT);
-      if (r < 0) throw SocketError(errno);
-      int soError = 0;
-      socklen_t len = sizeof soError;
-      if (::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) throw SocketError(errno);
-      if (soError != 0) throw SocketError(soError);
-    }
+    std::vector<NetAddress> addresses = Resolver ? Resolver(Host, Port) : ResolveHost(Host, Port);
+    // Non-blocking connects with one bound for them all, so an unreachable
+    // host cannot hold the window for the system's minutes-long timeout.
+    int connected = ConnectFirst(addresses, kConnectTimeoutMs, service);
+    ::close(s.fd);
+    s.fd = connected;
   } catch (...) {
-    Close();
+    if (ours()) Close();
     throw;
   }
 
   // A TLS failure leaves the TCP socket held; the caller closes it.
-  if (UseTls) s.tls.Connect(s.fd, kConnectTimeoutMs);
+  if (UseTls) s.tls.Connect(s.fd, kConnectTimeoutMs, ServerNameOf(Host), service);
 }
 
 void TIdTCPConnection::Close() {
@@ -217,6 +365,7 @@ void TIdTCPConnection::Close() {
     ::close(s.fd);
     s.fd = -1;
     s.closedByPeer = true;
+    s.opening = false;
     ++s.generation;
     s.tls.Release();
     // Copy the handler: it may replace itself, or reopen this connection.
@@ -267,6 +416,7 @@ int TIdTCPConnection::WaitForData(int timeoutMs) {
     if (s.input.Size() == 0) throw ClosedError();
   }
   if (!s.Held()) return 0;
+  if (s.opening) throw ClosedError();  // a nested read while Open connects
 
   const bool infinite = timeoutMs < 0;
   int slice = FirstSlice(timeoutMs);
@@ -392,7 +542,7 @@ std::string TIdTCPConnection::ReadLine(int timeoutMs) {
 void TIdTCPConnection::WriteLine(std::string_view text) {
   Impl& s = *impl_;
   std::shared_ptr<bool> alive = s.alive;
-  if (!s.Held()) throw ClosedError();
+  if (!s.Held() || s.opening) throw ClosedError();
   if (s.closedByPeer) {
     Close();
     throw ClosedError();

@@ -2,6 +2,8 @@
 // The line connection of a session window: blocking TCP with optional TLS,
 // used only from the user-interface thread. While it waits for the server it
 // keeps calling the program's service callback, so the windows stay alive.
+#include <sys/socket.h>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -22,6 +24,25 @@ class NetError : public std::runtime_error {
 
 constexpr int InfiniteWait = -2;
 
+// One address a host name stands for, with the port, as the socket calls
+// take it (IPv4 or IPv6).
+struct NetAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+};
+
+// Turns Host and Port into the addresses to try, in the order to try them.
+// Raises NetError when there is none.
+using HostResolver = std::function<std::vector<NetAddress>(const std::string& host, int port)>;
+
+// The system's resolver (getaddrinfo, any address family). A host written in
+// brackets ("[::1]") is taken without them.
+std::vector<NetAddress> ResolveHost(const std::string& host, int port);
+
+// True when the host is written as an IPv4 or IPv6 address rather than a
+// name (brackets allowed around an IPv6 address).
+bool IsAddressLiteral(const std::string& host);
+
 class TIdTCPConnection {
  public:
   TIdTCPConnection();
@@ -34,6 +55,9 @@ class TIdTCPConnection {
   bool UseTls = false;
   std::vector<std::string> ReplyLines;
   std::function<void()> OnDisconnected;
+  // How Open finds the addresses of Host; ResolveHost unless replaced (tests
+  // give fixed addresses without touching the system's name service).
+  HostResolver Resolver = ResolveHost;
 
   void Open();
   void Close();
@@ -49,7 +73,9 @@ class TIdTCPConnection {
   bool ReadTimedOut() const;
 
   // The one service callback of the program (the anti-freeze): run after every
-  // wait slice of at most 250 ms and after each send on a plain connection.
+  // wait slice of at most 250 ms (reads, the TCP connect, the TLS handshake)
+  // and after each send on a plain connection. Only name resolution in Open
+  // runs without it.
   static void SetServiceCallback(std::function<void()> callback);
 
   // Tests point the TLS loader at other library names (an empty name keeps the

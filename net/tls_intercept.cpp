@@ -46,8 +46,15 @@ struct SslApi {
   void (*err_clear)() = nullptr;
 };
 
+// The server name (SNI) entry point, apart from the table above. The
+// library's SSL_set_tlsext_host_name is a macro over SSL_ctrl.
+struct ServerNameApi {
+  long (*ctrl)(SSL*, int, long, void*) = nullptr;
+};
+
 std::mutex g_apiMutex;
 SslApi g_api;
+ServerNameApi g_serverNameApi;
 bool g_loaded = false;
 std::string g_sslName;
 std::string g_cryptoName;
@@ -91,12 +98,15 @@ bool LoadSsl() {
             Bind(ssl, "SSL_set_shutdown", api.set_shutdown) &&
             Bind(ssl, "SSL_pending", api.pending) && Bind(crypto, "ERR_clear_error", api.err_clear);
   Bind(ssl, "SSL_CTX_set_options", api.ctx_set_options);
+  ServerNameApi serverNameApi;
+  ok = ok && Bind(ssl, "SSL_ctrl", serverNameApi.ctrl);
   if (!ok || api.init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1) {
     dlclose(ssl);
     dlclose(crypto);
     return false;
   }
   g_api = api;
+  g_serverNameApi = serverNameApi;
   g_loaded = true;  // the libraries stay loaded for the program's run
   return true;
 }
@@ -192,7 +202,8 @@ TIdConnectionInterceptOpenSSL::~TIdConnectionInterceptOpenSSL() {
   Release();
 }
 
-void TIdConnectionInterceptOpenSSL::Connect(int fd, int timeoutMs) {
+void TIdConnectionInterceptOpenSSL::Connect(int fd, int timeoutMs, const std::string& serverName,
+                                            const std::function<void()>& eachSlice) {
   Release();
   if (!LoadSsl()) throw NetError("Could not load SSL library.");
   ctx_ = g_api.ctx_new(g_api.client_method());
@@ -213,20 +224,37 @@ void TIdConnectionInterceptOpenSSL::Connect(int fd, int timeoutMs) {
   if (g_api.set_fd(ssl_, fd) != 1) throw NetError("Error binding data to SSL socket.");
   fd_ = fd;
 
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  AnnounceServerName(serverName);
+  Handshake(timeoutMs, eachSlice);
+  established_ = true;
+}
+
+void TIdConnectionInterceptOpenSSL::AnnounceServerName(const std::string& serverName) {
+  if (serverName.empty()) return;
+  // SSL_set_tlsext_host_name. A name the library refuses (over 255 bytes)
+  // is left out, as for an address; the handshake goes on without it.
+  g_serverNameApi.ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                       const_cast<char*>(serverName.c_str()));
+  g_api.err_clear();
+}
+
+// The client handshake on the non-blocking socket, for at most timeoutMs in
+// all, waiting in slices so that eachSlice can service the program.
+void TIdConnectionInterceptOpenSSL::Handshake(int timeoutMs, const std::function<void()>& eachSlice) {
+  constexpr long long kSliceMs = 250;  // the longest wait without servicing
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     auto [r, e, sysErr] = CallSsl(ssl_, [&] { return g_api.connect(ssl_); });
     (void)sysErr;  // a failed handshake reports one text whatever the cause
-    if (r == 1) break;
+    if (r == 1) return;
     if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) {
       throw NetError("Error connecting with SSL.");
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0 || !PollFor(fd, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, static_cast<int>(left))) {
-      throw NetError("Error connecting with SSL.");
-    }
+    if (left <= 0) throw NetError("Error connecting with SSL.");
+    PollFor(fd_, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, static_cast<int>(std::min<long long>(left, kSliceMs)));
+    if (eachSlice) eachSlice();  // raises when the connection went under it
   }
-  established_ = true;
 }
 
 TIdConnectionInterceptOpenSSL::Io TIdConnectionInterceptOpenSSL::Read(char* out, size_t n, size_t& got, int& err) {

@@ -30,8 +30,13 @@ class TIdConnectionInterceptOpenSSL {
 
   // Creates the context and the session, binds them to the connected socket
   // fd (non-blocking) and runs the client handshake, for at most timeoutMs.
-  // Throws NetError with the user-visible texts.
-  void Connect(int fd, int timeoutMs);
+  // A non-empty serverName goes out as the server name (SNI). eachSlice runs
+  // after every wait slice of at most 250 ms; it may raise to abandon the
+  // handshake, after which nothing of this object is touched (a nested call
+  // may have released or destroyed it). Throws NetError with the
+  // user-visible texts.
+  void Connect(int fd, int timeoutMs, const std::string& serverName = std::string(),
+               const std::function<void()>& eachSlice = nullptr);
 
   // Outcome of one read or write through TLS.
   enum class Io { Done, Closed, WouldBlock, Error };
@@ -64,6 +69,9 @@ class TIdConnectionInterceptOpenSSL {
 
  private:
   static int PasswordCallback(char* buf, int size, int rwflag, void* userdata);
+  // Pieces of Connect: the SNI extension, then the handshake itself.
+  void AnnounceServerName(const std::string& serverName);
+  void Handshake(int timeoutMs, const std::function<void()>& eachSlice);
   ssl_st* ssl_ = nullptr;
   ssl_ctx_st* ctx_ = nullptr;
   int fd_ = -1;

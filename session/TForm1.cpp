@@ -904,6 +904,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // word to the server.
     HandlerScope scope(*this);
     RunHandler(this, [this] { Disconnect(true); });
+  } else if (IdTCPClient1.IsOpen()) {
+    // Closed while its connect click is still connecting: the connect ends
+    // at once, and nothing has been said to the server yet.
+    IdTCPClient1.Close();
   }
   // No tick may reach a window on its way out, even while its destruction
   // waits for a running handler to return.

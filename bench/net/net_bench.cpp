@@ -1,6 +1,8 @@
 // Throughput of a 200 MB download through WaitForData + TakeBytes, plain and
 // TLS, beside a bare recv (or SSL_read) loop over the same kind of socket;
-// and the round trip of SendCommand beside a bare send + recv.
+// the round trip of SendCommand beside a bare send + recv; and a connect,
+// plain and TLS (Open until the server hangs up), beside a bare blocking
+// connect (and SSL_connect) doing the same.
 //
 //   build/bench/net/net_bench --benchmark_counters_tabular=true
 #include <arpa/inet.h>
@@ -26,10 +28,11 @@ namespace {
 constexpr size_t kTotal = 200u * 1024 * 1024;
 
 // A loopback server on its own thread serving one connection per client:
-// either a stream of kTotal bytes or a "+OK" answer to each line.
+// a stream of kTotal bytes, a "+OK" answer to each line, or a hang-up once
+// the connection (and its handshake) stands.
 class LoopServer {
  public:
-  enum Kind { Stream, Answer };
+  enum Kind { Stream, Answer, Hangup };
   LoopServer(Kind kind, bool tls) : kind_(kind) {
     listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
@@ -77,7 +80,9 @@ class LoopServer {
       auto put = [&](const char* p, size_t n) {
         return ssl ? SSL_write(ssl, p, static_cast<int>(n)) : ::send(fd, p, n, MSG_NOSIGNAL);
       };
-      if (kind_ == Stream) {
+      if (kind_ == Hangup) {
+        // Connect timing only: the connection ends once it stands.
+      } else if (kind_ == Stream) {
         std::string block(65536, 'x');
         for (size_t sent = 0; sent < kTotal;) {
           long n = put(block.data(), std::min(block.size(), kTotal - sent));
@@ -202,6 +207,53 @@ void BM_RoundTrip_Bare(benchmark::State& state) {
 }
 BENCHMARK(BM_RoundTrip_Bare)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_RoundTrip_Connection)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void ConnectionConnect(benchmark::State& state, bool tls) {
+  LoopServer server(LoopServer::Hangup, tls);
+  for (auto _ : state) {
+    brevan::TIdTCPClient c;
+    c.Host = "127.0.0.1";
+    c.Port = server.Port();
+    c.UseTls = tls;
+    c.Open();
+    try {
+      c.WaitForData(brevan::InfiniteWait);  // until the server hangs up
+    } catch (const brevan::NetError&) {
+    }
+    c.Close();
+  }
+}
+
+void BareConnectOnly(benchmark::State& state, bool tls) {
+  LoopServer server(LoopServer::Hangup, tls);
+  SSL_CTX* ctx = tls ? SSL_CTX_new(TLS_client_method()) : nullptr;
+  for (auto _ : state) {
+    int fd = BareConnect(server.Port());
+    char buf[256];
+    if (ctx) {
+      SSL* ssl = SSL_new(ctx);
+      SSL_set_fd(ssl, fd);
+      if (SSL_connect(ssl) != 1) throw std::runtime_error("SSL_connect");
+      while (SSL_read(ssl, buf, sizeof buf) > 0) {
+      }
+      SSL_free(ssl);
+    } else {
+      while (::recv(fd, buf, sizeof buf, 0) > 0) {
+      }
+    }
+    ::close(fd);
+  }
+  if (ctx) SSL_CTX_free(ctx);
+}
+
+void BM_Connect_Connection_Plain(benchmark::State& s) { ConnectionConnect(s, false); }
+void BM_Connect_Bare_Plain(benchmark::State& s) { BareConnectOnly(s, false); }
+void BM_Connect_Connection_Tls(benchmark::State& s) { ConnectionConnect(s, true); }
+void BM_Connect_Bare_Tls(benchmark::State& s) { BareConnectOnly(s, true); }
+BENCHMARK(BM_Connect_Bare_Plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Connect_Connection_Plain)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Connect_Bare_Tls)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Connect_Connection_Tls)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 

@@ -150,8 +150,11 @@ TEST_F(Connection, ResetByPeerIsASocketErrorAndKeepsTheSocket) {
 
 TEST_F(Connection, WriteToAVanishedPeerIsTheShutdownErrorAndCloses) {
   ScriptedPop3Server server;
-  server.ResetConnection();
+  // The reset waits for a first line: a reset at once could reach the
+  // client before its connect was seen to succeed, and fail the Open.
+  server.AwaitCommand().ResetConnection();
   Open(server);
+  c.WriteLine("hello");
   ASSERT_TRUE(server.WaitForScriptDone());
   // The reset shows first as ECONNRESET (socket kept), then every send
   // fails with EPIPE, the shutdown error, which closes. MSG_NOSIGNAL keeps

@@ -116,6 +116,7 @@ struct ScriptedPop3Server::Impl {
   std::string received;
   int accepted = 0;
   int ended = 0;
+  std::vector<std::string> serverNames;  // SNI of each TLS handshake
 
   bool mailboxMode = false;
   Pop3Mailbox mailbox;
@@ -317,7 +318,14 @@ struct ScriptedPop3Server::Impl {
     auto deadline = Clock::now() + std::chrono::seconds(10);
     for (;;) {
       int r = SSL_accept(c.ssl);
-      if (r == 1) return true;
+      if (r == 1) {
+        {
+          std::lock_guard<std::mutex> lock(m);
+          serverNames.push_back(ReceivedServerName(c.ssl));
+        }
+        cv.notify_all();
+        return true;
+      }
       int e = SSL_get_error(c.ssl, r);
       if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) return false;
       if (Clock::now() > deadline || Stopping()) return false;
@@ -576,35 +584,48 @@ struct ScriptedPop3Server::Impl {
   }
 };
 
-ScriptedPop3Server::ScriptedPop3Server(Mode mode, int port)
-    : ScriptedPop3Server(mode, port, TestCertificate::SelfSigned) {}
+ScriptedPop3Server::ScriptedPop3Server(Mode mode, int port, const std::string& address)
+    : ScriptedPop3Server(mode, port, address, TestCertificate::SelfSigned) {}
 
 ScriptedPop3Server::ScriptedPop3Server(int port, TestCertificate certificate)
-    : ScriptedPop3Server(Mode::Tls, port, certificate) {}
+    : ScriptedPop3Server(Mode::Tls, port, "127.0.0.1", certificate) {}
 
-ScriptedPop3Server::ScriptedPop3Server(Mode mode, int port, TestCertificate certificate) : impl_(new Impl) {
+ScriptedPop3Server::ScriptedPop3Server(Mode mode, int port, const std::string& address, TestCertificate certificate)
+    : impl_(new Impl) {
   Impl& s = *impl_;
   s.mode = mode;
+  sockaddr_storage addr{};
+  socklen_t addrLen = 0;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    addrLen = sizeof *v4;
+  } else if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(port));
+    addrLen = sizeof *v6;
+  } else {
+    throw std::runtime_error("scripted server: not an address: " + address);
+  }
   if (::pipe2(s.wake, O_NONBLOCK | O_CLOEXEC) != 0) throw std::runtime_error("scripted server: pipe");
-  s.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  s.listenFd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s.listenFd < 0) throw std::runtime_error("scripted server: socket");
   int one = 1;
   ::setsockopt(s.listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(s.listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s.listenFd, 8) != 0) {
+  if (addr.ss_family == AF_INET6) ::setsockopt(s.listenFd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+  if (::bind(s.listenFd, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0 || ::listen(s.listenFd, 8) != 0) {
     int e = errno;
     ::close(s.listenFd);
     ::close(s.wake[0]);
     ::close(s.wake[1]);
-    throw std::runtime_error(std::string("scripted server: cannot listen on 127.0.0.1:") + std::to_string(port) +
-                             ": " + std::strerror(e));
+    throw std::runtime_error("scripted server: cannot listen on " + address + " port " + std::to_string(port) + ": " +
+                             std::strerror(e));
   }
-  socklen_t len = sizeof addr;
+  socklen_t len = addrLen;
   ::getsockname(s.listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-  s.port = ntohs(addr.sin_port);
+  s.port = ntohs(addr.ss_family == AF_INET6 ? v6->sin6_port : v4->sin_port);
   if (mode == Mode::Tls) s.tlsContext = NewTestServerTlsContext(certificate);
   s.thread = std::thread([this] { impl_->Run(); });
 }
@@ -747,6 +768,11 @@ bool ScriptedPop3Server::WaitForScriptDone(int timeoutMs) const {
 bool ScriptedPop3Server::WaitForConnectionsEnded(int count, int timeoutMs) const {
   std::unique_lock<std::mutex> lock(impl_->m);
   return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return impl_->ended >= count; });
+}
+
+std::vector<std::string> ScriptedPop3Server::ServerNamesReceived() const {
+  std::lock_guard<std::mutex> lock(impl_->m);
+  return impl_->serverNames;
 }
 
 int ScriptedPop3Server::ConnectionsAccepted() const {

@@ -1,5 +1,5 @@
 #pragma once
-// An in-process POP3 server for tests, on 127.0.0.1, plain or TLS, running
+// An in-process POP3 server for tests, on loopback, plain or TLS, running
 // on its own thread so the client under test may block on the test thread.
 //
 // Two ways to drive it:
@@ -73,10 +73,11 @@ struct Pop3Fault {
 class ScriptedPop3Server {
  public:
   enum class Mode { Plain, Tls };
-  // Listens at once on 127.0.0.1:port (0: an ephemeral port). Throws
+  // Listens at once on address:port (0: an ephemeral port); the address is
+  // a loopback literal, "127.0.0.1" or "::1" (then on IPv6 only). Throws
   // std::runtime_error when it cannot.
-  explicit ScriptedPop3Server(Mode mode = Mode::Plain, int port = 0);
-  // A TLS server showing the given test certificate.
+  explicit ScriptedPop3Server(Mode mode = Mode::Plain, int port = 0, const std::string& address = "127.0.0.1");
+  // A TLS server on 127.0.0.1 showing the given test certificate.
   ScriptedPop3Server(int port, TestCertificate certificate);
   ~ScriptedPop3Server();
   ScriptedPop3Server(const ScriptedPop3Server&) = delete;
@@ -116,9 +117,12 @@ class ScriptedPop3Server {
   // `count` (1-based) .
   bool WaitForConnectionsEnded(int count, int timeoutMs = 10000) const;
   int ConnectionsAccepted() const;
+  // TLS mode: the server name (SNI) each completed handshake carried, in
+  // order of the connections; "" for a handshake without one.
+  std::vector<std::string> ServerNamesReceived() const;
 
  private:
-  ScriptedPop3Server(Mode mode, int port, TestCertificate certificate);
+  ScriptedPop3Server(Mode mode, int port, const std::string& address, TestCertificate certificate);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

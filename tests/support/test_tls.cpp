@@ -117,6 +117,11 @@ ssl_ctx_st* NewTestServerTlsContext(TestCertificate which) {
   return ctx;
 }
 
+std::string ReceivedServerName(const ssl_st* ssl) {
+  const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+  return name ? std::string(name) : std::string();
+}
+
 std::string TestCertificatePem() {
   const Material& m = Pick(TestCertificate::SelfSigned);
   return ToPem([&](BIO* bio) { PEM_write_bio_X509(bio, m.cert); });

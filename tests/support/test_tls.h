@@ -6,6 +6,7 @@
 #include <string>
 
 struct ssl_ctx_st;
+struct ssl_st;
 
 namespace brevan::test {
 
@@ -19,6 +20,10 @@ enum class TestCertificate {
 // A new server context holding the certificate and its key. The caller frees
 // it with SSL_CTX_free.
 ssl_ctx_st* NewTestServerTlsContext(TestCertificate which = TestCertificate::SelfSigned);
+
+// The server name (SNI) the client sent in the handshake of a server-side
+// session, "" when it sent none.
+std::string ReceivedServerName(const ssl_st* ssl);
 
 // The self-signed certificate and key in PEM, for servers that read files.
 std::string TestCertificatePem();
