@@ -23,7 +23,6 @@ namespace {
 
 constexpr size_t kReceiveChunk = 32768;  // the most one receive asks for
 constexpr int kSliceMs = 250;            // longest wait without servicing
-constexpr int kConnectTimeoutMs = 30000;
 
 std::function<void()>& ServiceCallback() {
   static std::function<void()> callback;
@@ -346,7 +345,7 @@ void TIdTCPConnection::Open() {
     std::vector<NetAddress> addresses = Resolver ? Resolver(Host, Port) : ResolveHost(Host, Port);
     // Non-blocking connects with one bound for them all, so an unreachable
     // host cannot hold the window for the system's minutes-long timeout.
-    int connected = ConnectFirst(addresses, kConnectTimeoutMs, service);
+    int connected = ConnectFirst(addresses, ConnectTimeoutMs, service);
     ::close(s.fd);
     s.fd = connected;
   } catch (...) {
@@ -355,7 +354,7 @@ void TIdTCPConnection::Open() {
   }
 
   // A TLS failure leaves the TCP socket held; the caller closes it.
-  if (UseTls) s.tls.Connect(s.fd, kConnectTimeoutMs, ServerNameOf(Host), service);
+  if (UseTls) s.tls.Connect(s.fd, ConnectTimeoutMs, ServerNameOf(Host), service);
 }
 
 void TIdTCPConnection::Close() {

@@ -53,6 +53,10 @@ class TIdTCPConnection {
   std::string Host;
   int Port = 0;
   bool UseTls = false;
+  // The bound of the TCP connect over all addresses, and separately of the
+  // TLS handshake. Tests shorten it; the program keeps the default.
+  static constexpr int kDefaultConnectTimeoutMs = 30000;
+  int ConnectTimeoutMs = kDefaultConnectTimeoutMs;
   std::vector<std::string> ReplyLines;
   std::function<void()> OnDisconnected;
   // How Open finds the addresses of Host; ResolveHost unless replaced (tests
