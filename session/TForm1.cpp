@@ -40,6 +40,8 @@
 #include "common/tick.h"
 #include "common/trim.h"
 #include "session/TIdAntiFreeze.h"
+#include "session/outstanding_exchange.h"
+#include "session/pipelined_listing.h"
 #include "session/program_values.h"
 
 namespace brevan {
@@ -573,6 +575,7 @@ void TForm1::btnConnectClick() {
       } catch (...) {
       }
     }
+    serverPipelines_ = false;
     const std::string portText = FromQt(Edit3->text());
     const int port = PortFromText(portText);
     ProgramValues& program = Program();
@@ -646,6 +649,11 @@ void TForm1::btnConnectClick() {
       return;
     }
 
+    // RFC 2449: asked once per connection; only a server that declares
+    // PIPELINING gets the listing's commands ahead of their replies.
+    serverPipelines_ = AskPipelining(IdTCPClient1);
+    if (closing_) return;
+
     program.FilterRuleList.clear();
     const std::string rulePath = program.AppPath + "subjectfilter.cfg";
     if (FileExists(rulePath)) {
@@ -709,8 +717,16 @@ void TForm1::btnDisconnectClick() {
   std::exception_ptr failure;
   try {
     ExchangeGuard exchange(*this);
-    for (int number : ticked) IdTCPClient1.SendCommand("dele " + std::to_string(number));
-    IdTCPClient1.WriteLine("quit");
+    // Replies still owed to a running exchange must be read first, or a
+    // DELE reply would be taken for one of them. When they cannot be, the
+    // connection is closed without a word more.
+    bool clear = true;
+    if (OutstandingExchange* owed = Outstanding())
+      clear = owed->Finish(std::chrono::steady_clock::now() + std::chrono::seconds(30));
+    if (clear) {
+      for (int number : ticked) IdTCPClient1.SendCommand("dele " + std::to_string(number));
+      IdTCPClient1.WriteLine("quit");
+    }
   } catch (...) {
     failure = std::current_exception();
   }

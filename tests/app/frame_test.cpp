@@ -173,6 +173,7 @@ TEST_F(FrameArrange, WindowMenuListsTheOpenWindows) {
 TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   ScriptedPop3Server server;
   server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  server.AwaitCommand().SendLine("-ERR unknown command");
   server.AwaitCommand().SendLine("+OK").SendLine(".").AwaitCommand().SendLine("+OK");
   frame_->FileNew1->trigger();
   QPointer<TForm1> connected = frame_->SessionWindows().at(1);
@@ -192,7 +193,7 @@ TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   EXPECT_TRUE(idle.isNull());
   EXPECT_EQ(dialogs_.questions, std::vector<std::string>{Cp("您確定要將標記的信刪除嗎?")});
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass ", "list", "dele 1", "quit"}));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass ", "capa", "list", "dele 1", "quit"}));
 }
 
 TEST_F(FrameTest, FrameClosedWhileALoginAwaitsTheServer) {

@@ -479,7 +479,11 @@ struct ScriptedPop3Server::Impl {
       std::string reply;
       bool quit = false;
 
-      if (keyword == "QUIT") {
+      if (keyword == "CAPA" && mailbox.answersCapa) {
+        reply = "+OK Capability list follows\r\n";
+        for (const std::string& capability : mailbox.capabilities) reply += capability + "\r\n";
+        reply += ".\r\n";
+      } else if (keyword == "QUIT") {
         quit = true;
         if (loggedIn) {
           std::lock_guard<std::mutex> lock(m);

@@ -21,7 +21,8 @@
 //
 // 2. Mailbox: a POP3 responder over a list of messages (RFC 1939): USER,
 //    PASS, STAT, LIST, UIDL, TOP, RETR (dot-stuffed), DELE, NOOP, RSET,
-//    QUIT (which commits the deletions, kept for later connections).
+//    CAPA (RFC 2449, when asked to), QUIT (which commits the deletions, kept
+//    for later connections).
 //    Faults can be injected at any step of a connection: step 0 is the
 //    greeting, step k the reply to the k-th command line of that connection.
 //
@@ -52,6 +53,10 @@ struct Pop3Mailbox {
   // Each message as the server holds it; bare LF line ends are taken as
   // CR LF, and sizes count CR LF line ends as RFC 1939 section 11 asks.
   std::vector<std::string> messages;
+  // RFC 2449 CAPA: without it the server answers "-ERR" as to any unknown
+  // command; with it, these lines (PIPELINING, say), at any time.
+  bool answersCapa = false;
+  std::vector<std::string> capabilities;
 };
 
 struct Pop3Fault {
