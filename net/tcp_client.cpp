@@ -474,7 +474,7 @@ size_t TIdTCPConnection::SendSomeAndReceive(std::string_view out, int timeoutMs)
 
   if (readable) {
     // A few receives at most: the caller takes lines between the steps.
-    for (int round = 0; round < 4; ++round) {
+    for (int round = 0; round < 8; ++round) {
       char* room = s.input.Reserve(kReceiveChunk);
       ssize_t n;
       int err = 0;
@@ -494,8 +494,9 @@ size_t TIdTCPConnection::SendSomeAndReceive(std::string_view out, int timeoutMs)
         }
       }
       if (n > 0) {
+        // Go on until the socket has nothing more: a close that came right
+        // after the last bytes is seen in this same step.
         s.input.Commit(static_cast<size_t>(n));
-        if (static_cast<size_t>(n) < kReceiveChunk && !(tls && s.tls.Pending() > 0)) break;
         continue;
       }
       if (n == 0) {

@@ -111,6 +111,9 @@ class ScriptedPop3Server {
   // ---- what happened (callable from any thread)
   std::vector<std::string> Commands() const;
   std::string ReceivedBytes() const;
+  // Both directions in the order the server saw them: "C: " + each command
+  // line as it was read, "S: " + the bytes of each write as it began.
+  std::vector<std::string> Transcript() const;
   bool WaitForCommands(size_t n, int timeoutMs = 10000) const;
   bool WaitForScriptDone(int timeoutMs = 10000) const;
   // Until the client has closed (or the server has ended) connection number
