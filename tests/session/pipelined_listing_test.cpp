@@ -13,6 +13,7 @@
 
 #include "net/tcp_client.h"
 #include "session/pipelined_listing.h"
+#include "tests/support/delay_proxy.h"
 #include "tests/support/scripted_pop3_server.h"
 
 namespace brevan {
@@ -79,9 +80,6 @@ struct Taken {
   bool junk;
   bool operator==(const Taken&) const = default;
 };
-void PrintTo(const Taken& t, std::ostream* os) {
-  *os << "{" << t.number << " " << t.sender << " | " << t.subject << " | " << t.date << (t.junk ? " junk}" : "}");
-}
 
 struct Outcome {
   std::vector<std::string> listLines;
@@ -486,6 +484,49 @@ TEST(FinishedListing, ASecondFinishFromInsideTheFirstGivesUp) {
   EXPECT_TRUE(*outer) << "the first drain goes on while the connection stays";
   EXPECT_EQ(out.end, PipelinedListing::End::Finished);
 }
+
+// ---- across a delaying proxy, as across the internet ----
+
+struct ProxyRow {
+  const char* name;
+  bool hidePipelining;
+};
+void PrintTo(const ProxyRow& row, std::ostream* os) { *os << row.name; }
+
+class ThroughDelayProxy : public ::testing::TestWithParam<ProxyRow> {};
+
+TEST_P(ThroughDelayProxy, ListsTheSameAsDirectly) {
+  const ProxyRow& row = GetParam();
+  Pop3Mailbox box;
+  box.messages = Messages(60);
+  box.answersCapa = true;
+  box.capabilities = {"TOP", "PIPELINING", "UIDL"};
+  ScriptedPop3Server server;
+  server.ServeMailbox(box);
+  test::DelayProxy proxy(server.Port(), 10, row.hidePipelining);
+
+  TIdTCPClient c;
+  OpenAndLogIn(c, proxy.Port());
+  const auto before = Clock::now();
+  const bool pipelining = AskPipelining(c);
+  // The proxy holds each direction 10 ms: one exchange is at least a round trip.
+  EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(20));
+  EXPECT_EQ(pipelining, !row.hidePipelining);
+  const Outcome through = RunListing(c, pipelining);
+  c.WriteLine("quit");
+
+  TIdTCPClient direct;
+  OpenAndLogIn(direct, server.Port());
+  const Outcome expected = RunListing(direct, false);
+  EXPECT_EQ(through, expected);
+  EXPECT_EQ(through.end, PipelinedListing::End::Complete);
+  EXPECT_EQ(through.taken.size(), 60u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ThroughDelayProxy,
+                         ::testing::Values(ProxyRow{"pipelining_declared", false},
+                                           ProxyRow{"pipelining_hidden", true}),
+                         [](const ::testing::TestParamInfo<ProxyRow>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace brevan
