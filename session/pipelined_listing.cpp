@@ -1,6 +1,7 @@
 #include "session/pipelined_listing.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "common/trim.h"
 #include "net/tcp_client.h"
@@ -192,6 +193,21 @@ void PipelinedListing::ReplyTaken(bool discard) {
   lines.swap(replyLines_);
   if (discard) return;
 
+  // The next commands go before this reply is worked on: a server with
+  // nothing else to do (always so without pipelining) answers while the
+  // headers are decoded and judged. A failure of this send is reported
+  // after the reply has been, as when the next command itself fails.
+  if (command.number == 0) messageCount_ = static_cast<int>(lines.size());
+  std::exception_ptr sendFailure;
+  if (unsentFrom_ == nextReply_) {
+    QueueCommands();
+    try {
+      if (!out_.empty()) Pump(0);
+    } catch (...) {
+      sendFailure = std::current_exception();
+    }
+  }
+
   if (command.number == 0) {
     listLines_ = std::move(lines);
     messageCount_ = static_cast<int>(listLines_.size());
@@ -204,6 +220,7 @@ void PipelinedListing::ReplyTaken(bool discard) {
   const int next = command.number + 1;
   if (next <= messageCount_ && steps_.MessageStarted) steps_.MessageStarted(next);
   QueueCommands();
+  if (sendFailure) std::rethrow_exception(sendFailure);
 }
 
 PipelinedListing::End PipelinedListing::Run() {
