@@ -494,9 +494,12 @@ size_t TIdTCPConnection::SendSomeAndReceive(std::string_view out, int timeoutMs)
         }
       }
       if (n > 0) {
-        // Go on until the socket has nothing more: a close that came right
-        // after the last bytes is seen in this same step.
         s.input.Commit(static_cast<size_t>(n));
+        // With something to send, go on until the socket has nothing more,
+        // so a close that came right after the last bytes is seen before a
+        // send goes into it. Otherwise, as every other read, one receive:
+        // the close is noticed by the read that needs more.
+        if (out.empty() && static_cast<size_t>(n) < kReceiveChunk && !(tls && s.tls.Pending() > 0)) break;
         continue;
       }
       if (n == 0) {

@@ -485,6 +485,31 @@ TEST(FinishedListing, ASecondFinishFromInsideTheFirstGivesUp) {
   EXPECT_EQ(out.end, PipelinedListing::End::Finished);
 }
 
+// ---- the window keeps its events while the server is slow ----
+
+TEST(ListingEvents, RunWhileASlowReplyIsAwaited) {
+  for (const bool pipelining : {true, false}) {
+    SCOPED_TRACE(pipelining ? "pipelined" : "sequential");
+    Pop3Mailbox box;
+    box.messages = Messages(3);
+    ScriptedPop3Server server;
+    server.ServeMailbox(box);
+    Pop3Fault slow;
+    slow.kind = Pop3Fault::Delay;
+    slow.delayMs = 600;
+    server.InjectFault(kListStep + 2, slow);
+    TIdTCPClient c;
+    OpenAndLogIn(c, server.Port());
+    int rounds = 0;
+    const Outcome out = RunListing(c, pipelining, [&](PipelinedListing&, Outcome& so) {
+      if (so.taken.size() == 1) ++rounds;
+    });
+    EXPECT_EQ(out.end, PipelinedListing::End::Complete);
+    // At least one round for every 250 ms of the wait for reply 2.
+    EXPECT_GE(rounds, 2);
+  }
+}
+
 // ---- across a delaying proxy, as across the internet ----
 
 struct ProxyRow {
