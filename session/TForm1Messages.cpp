@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QTextCursor>
 #include <QTreeWidget>
@@ -179,9 +180,14 @@ int AppendMessageRow(TForm1& window, int number) {
 // Fills a listed row from its message's headers. The listing only ever
 // ticks: a mark the user set meanwhile stays.
 void FillMessageRow(TForm1& window, int row, const ListedHeaders& headers) {
-  window.SetRowText(row, ColSender, headers.Sender);
-  window.SetRowText(row, ColSubject, headers.Subject);
-  window.SetRowText(row, ColDate, headers.Date);
+  {
+    // A text leaves the row's colour as it is: the list need not hear of
+    // each one (the view still repaints the row).
+    const QSignalBlocker quiet(window.ListView1);
+    window.SetRowText(row, ColSender, headers.Sender);
+    window.SetRowText(row, ColSubject, headers.Subject);
+    window.SetRowText(row, ColDate, headers.Date);
+  }
   if (headers.Junk) window.SetRowTicked(row, true);
 }
 
@@ -290,6 +296,7 @@ void TForm1::btnRetrieveHeaderClick() {
                           FromQt(ComboBox1->currentText())));
     };
     steps.MessageStarted = [&](int number) {
+      const QSignalBlocker quiet(ListView1);
       row = AppendMessageRow(*this, number);
       SetRowText(row, ColSize, ListLineSize(listLines[static_cast<size_t>(number - 1)]));
     };
