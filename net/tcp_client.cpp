@@ -458,7 +458,12 @@ size_t TIdTCPConnection::SendSomeAndReceive(std::string_view out, int timeoutMs)
   const bool tls = s.tls.Active();
   bool readable = tls && s.tls.Pending() > 0;
   bool writable = false;
-  if (!readable) {
+  if (timeoutMs == 0) {
+    // No wait: try both at once; a socket with nothing to read, or no room,
+    // answers at once that it has none.
+    readable = true;
+    writable = !out.empty();
+  } else if (!readable) {
     pollfd p{s.fd, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
     int r;
     do {

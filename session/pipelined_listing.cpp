@@ -75,7 +75,9 @@ void PipelinedListing::QueueCommands() {
 }
 
 void PipelinedListing::Pump(int waitMs) {
+  const Clock::time_point before = Clock::now();
   size_t sent = connection_.SendSomeAndReceive(out_, waitMs);
+  waited_ += Clock::now() - before;
   if (sent == 0) return;
   out_.erase(0, sent);
   while (sent > 0 && unsentFrom_ < commands_.size()) {
@@ -92,10 +94,15 @@ void PipelinedListing::Pump(int waitMs) {
   if (steps_.CommandsSent) steps_.CommandsSent();
 }
 
-bool PipelinedListing::ServiceDue() const { return MillisecondsSince(lastService_) >= kListingServiceMs; }
+bool PipelinedListing::ServiceDue() const {
+  const int wall = MillisecondsSince(lastService_);
+  const int own = wall - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(waited_).count());
+  return own >= kListingServiceMs || wall >= kListingEventsBoundMs;
+}
 
 void PipelinedListing::Service() {
   lastService_ = Clock::now();
+  waited_ = {};
   if (steps_.ProcessEvents) steps_.ProcessEvents();
   // The events may have run for a while (a message box, say): the budget
   // counts from their end.
@@ -231,7 +238,8 @@ PipelinedListing::End PipelinedListing::Run() {
   for (;;) {
     if (!TakeReplies(false)) return finished_ ? End::Finished : End::Stopped;
     if (messageCount_ >= 0 && nextReply_ == commands_.size()) return End::Complete;
-    const int wait = std::clamp(kListingServiceMs - MillisecondsSince(lastService_), 0, kListingServiceMs);
+    const int wait =
+        std::clamp(kListingEventsBoundMs - MillisecondsSince(lastService_), 0, kListingEventsBoundMs);
     Pump(wait);
     if (ServiceDue()) {
       Service();

@@ -36,9 +36,12 @@ bool AskPipelining(TIdTCPConnection& connection);
 // thousand messages go out in a handful of round trips, and the commands
 // always fit the socket buffers of both ends.
 constexpr size_t kPipelineWindowBytes = 16 * 1024;
-// The listing lets the window handle its events (and so paint) at most this
-// often while it has work of its own, and at least this often while it waits.
+// The listing lets the window handle its events (and so paint) after this
+// much work of its own...
 constexpr int kListingServiceMs = 30;
+// ...and, however little of it there was (a server answering one command at
+// a time keeps the listing mostly waiting), at least this often.
+constexpr int kListingEventsBoundMs = 35;
 
 // What the listing reports as it goes; every member may be empty.
 struct ListingSteps {
@@ -120,6 +123,7 @@ class PipelinedListing : public OutstandingExchange {
   std::vector<std::string> listLines_;
 
   std::chrono::steady_clock::time_point lastService_;
+  std::chrono::steady_clock::duration waited_{};  // in the socket wait since lastService_
   bool finishing_ = false;
   bool stopped_ = false;
 };
