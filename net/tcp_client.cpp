@@ -603,6 +603,118 @@ void TIdTCPConnection::WriteLine(std::string_view text) {
   }
 }
 
+size_t TIdTCPConnection::SendSomeAndReceive(std::string_view out, int timeoutMs) {
+  Impl& s = *impl_;
+  if (s.closedByPeer || !s.Held()) {
+    if (s.Held()) Close();
+    if (s.input.Size() == 0) throw ClosedError();
+    return 0;
+  }
+  const bool tls = s.tls.Active();
+  bool readable = tls && s.tls.Pending() > 0;
+  bool writable = false;
+  if (timeoutMs == 0) {
+    // No wait: try both at once; a socket with nothing to read, or no room,
+    // answers at once that it has none.
+    readable = true;
+    writable = !out.empty();
+  } else if (!readable) {
+    pollfd p{s.fd, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
+    int r;
+    do {
+      r = ::poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) throw SocketError(errno);
+    // An error or hang-up shows itself to the receive below.
+    readable = (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    writable = (p.revents & POLLOUT) != 0;
+  } else {
+    writable = !out.empty();
+  }
+
+  if (readable) {
+    // A few receives at most: the caller takes lines between the steps.
+    for (int round = 0; round < 8; ++round) {
+      char* room = s.input.Reserve(kReceiveChunk);
+      ssize_t n;
+      int err = 0;
+      bool wouldBlock = false;
+      if (tls) {
+        size_t got = 0;
+        auto io = s.tls.Read(room, kReceiveChunk, got, err);
+        n = io == TIdConnectionInterceptOpenSSL::Io::Done     ? static_cast<ssize_t>(got)
+            : io == TIdConnectionInterceptOpenSSL::Io::Closed ? 0
+                                                               : -1;
+        wouldBlock = io == TIdConnectionInterceptOpenSSL::Io::WouldBlock;
+      } else {
+        n = ::recv(s.fd, room, kReceiveChunk, MSG_DONTWAIT);
+        if (n < 0) {
+          err = errno;
+          wouldBlock = err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+        }
+      }
+      if (n > 0) {
+        s.input.Commit(static_cast<size_t>(n));
+        // With something to send, go on until the socket has nothing more,
+        // so a close that came right after the last bytes is seen before a
+        // send goes into it. Otherwise, as every other read, one receive:
+        // the close is noticed by the read that needs more.
+        if (out.empty() && static_cast<size_t>(n) < kReceiveChunk && !(tls && s.tls.Pending() > 0)) break;
+        continue;
+      }
+      if (n == 0) {
+        s.closedByPeer = true;
+        break;
+      }
+      if (wouldBlock) break;
+      if (IsShutdownError(err)) {
+        Close();
+        if (s.input.Size() == 0) throw SocketError(err);
+        return 0;
+      }
+      throw SocketError(err);  // the socket stays held
+    }
+  }
+  if (s.closedByPeer) {
+    Close();
+    if (s.input.Size() == 0) throw ClosedError();
+    return 0;
+  }
+
+  size_t sent = 0;
+  if (writable && !out.empty()) {
+    ssize_t n;
+    int err = 0;
+    bool wouldBlock = false;
+    if (tls) {
+      // A TLS record goes out whole; with the few kilobytes of commands a
+      // caller keeps outstanding the socket always takes it.
+      size_t put = 0;
+      auto io = s.tls.Write(out.data(), out.size(), put, err);
+      n = io == TIdConnectionInterceptOpenSSL::Io::Done     ? static_cast<ssize_t>(put)
+          : io == TIdConnectionInterceptOpenSSL::Io::Closed ? 0
+                                                             : -1;
+    } else {
+      n = ::send(s.fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0) {
+        err = errno;
+        wouldBlock = err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+      }
+    }
+    if (n > 0) {
+      sent = static_cast<size_t>(n);
+    } else if (n == 0) {
+      s.closedByPeer = true;
+      Close();
+      if (s.input.Size() == 0) throw ClosedError();
+    } else if (!wouldBlock) {
+      if (IsShutdownError(err)) Close();
+      throw SocketError(err);
+    }
+  }
+  return sent;
+}
+
 namespace {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {

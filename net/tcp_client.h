@@ -76,6 +76,18 @@ class TIdTCPConnection {
   void CaptureLines(std::vector<std::string>& lines, std::string_view endMarker, bool unstuff);
   bool ReadTimedOut() const;
 
+  // One step of an exchange that sends commands ahead of their replies.
+  // Waits at most timeoutMs, without servicing the program, until the server
+  // has bytes for us or (when out is not empty) the socket can take more; then
+  // receives what has come into the input buffer and sends what the socket
+  // takes of out at once. Returns how many bytes of out went out. It never
+  // waits for the socket to take the rest: a server that stops reading
+  // commands until its replies are read cannot stall us in a send. Reading
+  // comes first, so a server that closed after its last replies is seen as a
+  // close, not as a failed send. A close with nothing buffered raises the
+  // connection-closed error, as WaitForData; send failures raise as WriteLine.
+  size_t SendSomeAndReceive(std::string_view out, int timeoutMs);
+
   // The one service callback of the program (the anti-freeze): run after every
   // wait slice of at most 250 ms (reads, the TCP connect, the TLS handshake)
   // and after each send on a plain connection. Only name resolution in Open

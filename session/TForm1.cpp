@@ -44,6 +44,8 @@
 #include "common/trim.h"
 #include "session/TIdAntiFreeze.h"
 #include "session/WrappingRow.h"
+#include "session/outstanding_exchange.h"
+#include "session/pipelined_listing.h"
 #include "session/pop3_exchanges.h"
 #include "session/program_values.h"
 #include "session/reply_drain.h"
@@ -584,6 +586,7 @@ void TForm1::btnConnectClick() {
         } catch (...) {
         }
       }
+      serverPipelines_ = false;
       const std::string portText = FromQt(Edit3->text());
       const int port = PortFromText(portText);
       ProgramValues& program = Program();
@@ -682,6 +685,13 @@ void TForm1::btnConnectClick() {
       IdTCPClient1.Close();
       return;
     }
+
+    // RFC 2449: asked once per connection; only a server that declares
+    // PIPELINING gets the listing's commands ahead of their replies.
+    login.AwaitStatus(true);
+    serverPipelines_ = AskPipelining(IdTCPClient1);
+    login.Received();
+    if (ended()) return;
 
     program.FilterRuleList.clear();
     const std::string rulePath = program.AppPath + "subjectfilter.cfg";

@@ -217,6 +217,8 @@ class TForm1 : public QWidget {
   friend class HandlerScope;
   friend class OutstandingScope;
   OutstandingExchange* outstanding_ = nullptr;
+  // The server of this connection declared PIPELINING in its CAPA reply.
+  bool serverPipelines_ = false;
   int exchangeDepth_ = 0;
   int handlerDepth_ = 0;
   unsigned previewGeneration_ = 0;

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QTextCursor>
 #include <QTreeWidget>
@@ -33,6 +34,7 @@
 #include "session/outstanding_exchange.h"
 #include "session/message_download.h"
 #include "session/message_file.h"
+#include "session/pipelined_listing.h"
 #include "session/pop3_exchanges.h"
 #include "session/program_values.h"
 #include "session/reply_drain.h"
@@ -200,6 +202,24 @@ int AppendMessageRow(TForm1& window, int number, int connection) {
   return window.ListView1->topLevelItemCount() - 1;
 }
 
+// Fills a listed row from its message's headers. The listing only ever
+// ticks: a mark the user set meanwhile stays.
+void FillMessageRow(TForm1& window, int row, const ListedHeaders& headers) {
+  {
+    // A text leaves the row's colour as it is: the list need not hear of
+    // each one (the view still repaints the row).
+    const QSignalBlocker quiet(window.ListView1);
+    window.SetRowText(row, ColSender, headers.Sender);
+    window.SetRowText(row, ColSubject, headers.Subject);
+    window.SetRowText(row, ColDate, headers.Date);
+  }
+  // Only ever ticks: a mark the user set meanwhile stays.
+  if (headers.Junk) {
+    window.SetRowTicked(row, true);
+    window.SetRowJunkReason(row, JunkReasonText(headers.Reason));
+  }
+}
+
 // Sends a command whose refusal the user sees: false (after showing the
 // server's status line) when the reply is not positive, or when the window
 // began to close while the reply was awaited.
@@ -335,52 +355,29 @@ void TForm1::btnRetrieveHeaderClick() {
     ListView1->clear();
     const int connection = ConnectionId();
     std::vector<std::string> listLines;
-    IdTCPClient1.SendCommand("list");
-    IdTCPClient1.CaptureLines(listLines, ".", false);
-    if (Closing()) return;
+    int row = -1;
+    ListingSteps steps;
+    steps.Listed = [&](const std::vector<std::string>& lines) {
+      listLines = lines;
+      setWindowTitle(ToQt(Cp("Brevan v3.3 (連線中)(") + std::to_string(listLines.size()) + Cp(" 封信) - ") +
+                          FromQt(ComboBox1->currentText())));
+    };
+    steps.MessageStarted = [&](int number) {
+      const QSignalBlocker quiet(ListView1);
+      row = AppendMessageRow(*this, number, connection);
+      SetRowText(row, ColSize, ListLineSize(listLines[static_cast<size_t>(number - 1)]));
+    };
+    steps.HeadersTaken = [&](int, const ListedHeaders& headers) { FillMessageRow(*this, row, headers); };
+    steps.CommandsSent = [] { Program().LastActivityTick = TickCount(); };
+    // Events run (and the list paints) in batches of a few dozen
+    // milliseconds of listing, not after every message: painting the visible
+    // rows once per message costs far more than the listing itself.
+    steps.ProcessEvents = [] { ProcessEvents(); };
+    steps.Stop = [this] { return Closing(); };
 
-    setWindowTitle(ToQt(Cp("Brevan v3.3 (連線中)(") + std::to_string(listLines.size()) + Cp(" 封信) - ") +
-                        FromQt(ComboBox1->currentText())));
-
-    std::vector<std::string> headerBlock;
-    for (size_t k = 1; k <= listLines.size(); ++k) {
-      ProcessEvents();
-      if (Closing()) return;
-      const int row = AppendMessageRow(*this, static_cast<int>(k), connection);
-      SetRowText(row, ColSize, ListLineSize(listLines[k - 1]));
-
-      Program().LastActivityTick = TickCount();
-      IdTCPClient1.SendCommand("top " + std::to_string(k) + " 0");
-      if (Closing()) return;
-      headerBlock.clear();
-      if (!IsPositiveReply(IdTCPClient1.LastReply())) continue;
-      IdTCPClient1.CaptureLines(headerBlock, ".", false);
-      if (Closing()) return;
-
-      ListedHeaders headers;
-      for (const std::string& line : headerBlock) {
-        ProcessEvents();
-        if (Closing()) return;
-        switch (TakeHeaderLine(line, Program().FilterRuleList, headers)) {
-          case HeaderField::From:
-            SetRowText(row, ColSender, headers.Sender);
-            break;
-          case HeaderField::Subject:
-            SetRowText(row, ColSubject, headers.Subject);
-            // Only ever ticks: a mark the user set meanwhile stays.
-            if (headers.Junk) {
-              SetRowTicked(row, true);
-              SetRowJunkReason(row, JunkReasonText(headers.Reason));
-            }
-            break;
-          case HeaderField::Date:
-            SetRowText(row, ColDate, headers.Date);
-            break;
-          case HeaderField::None:
-            break;
-        }
-      }
-    }
+    PipelinedListing listing(IdTCPClient1, serverPipelines_, Program().FilterRuleList, std::move(steps));
+    OutstandingScope owed(*this, listing);
+    listing.Run();
   });
 }
 

@@ -176,6 +176,7 @@ TEST_F(FrameArrange, WindowMenuListsTheOpenWindows) {
 TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   ScriptedPop3Server server;
   server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  server.AwaitCommand().SendLine("-ERR unknown command");
   server.AwaitCommand().SendLine("+OK").SendLine("1 10").SendLine(".");
   server.AwaitCommand().SendLine("+OK").SendLine("Subject: one").SendLine(".").AwaitCommand().SendLine("+OK");
   frame_->FileNew1->trigger();
@@ -196,7 +197,8 @@ TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   EXPECT_TRUE(idle.isNull());
   EXPECT_EQ(dialogs_.questions, std::vector<std::string>{Cp("您確定要將標記的信刪除嗎?")});
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass ", "list", "top 1 0", "dele 1", "quit"}));
+  EXPECT_EQ(server.Commands(),
+            (std::vector<std::string>{"user alice", "pass ", "capa", "list", "top 1 0", "dele 1", "quit"}));
 }
 
 TEST_F(FrameTest, FrameClosedWhileALoginAwaitsTheServer) {

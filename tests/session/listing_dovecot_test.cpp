@@ -7,6 +7,8 @@
 
 #include "decode/codecs.h"
 #include "messages_fixture.h"
+#include "net/tcp_client.h"
+#include "session/pipelined_listing.h"
 #include "tests/support/dovecot_server.h"
 
 namespace brevan {
@@ -102,6 +104,72 @@ TEST_F(DovecotListingTest, MarkedMessagesAndOnlyThoseAreDeleted) {
   EXPECT_EQ(left, expected);
   dialogs.answers = {false};  // keep the rest
   form->btnDisconnectClick();
+}
+
+// One listed row as the window shows it, or as the listing reports it.
+struct ListedRow {
+  std::string number, sender, subject, size, date;
+  bool ticked;
+  bool operator==(const ListedRow&) const = default;
+};
+void PrintTo(const ListedRow& r, std::ostream* os) { *os << r.number << " " << r.subject; }
+
+TEST_F(DovecotListingTest, PipelinedRowsAndTicksAreTheSequentialOnes) {
+  if (const std::string why = test::DovecotServer::Unavailable(false); !why.empty()) GTEST_SKIP() << why;
+  constexpr int kCount = 5000;
+  test::DovecotOptions options;
+  for (int i = 1; i <= kCount; ++i) {
+    const std::string text = "message " + std::to_string(i) + (i % 7 == 0 ? " lottery" : " hello");
+    options.messages.push_back("From: =?utf-8?b?" + EncodeBase64Text("s\xc3\xa9nder " + std::to_string(i)) +
+                               "?= <s" + std::to_string(i) + "@example.com>\nSubject: " + EncodedSubject(i, text) +
+                               "\nDate: Tue, 8 Dec 2026 04:00:00 +0000\n\nbody\n");
+  }
+  test::DovecotServer server(options);
+  std::string rules;
+  for (int r = 0; r < 49; ++r) rules += "*never" + std::to_string(r) + "*\r\n";
+  rules += "LOTTERY\r\n";
+  ASSERT_TRUE(WriteFileAtomic(AppPath() + "subjectfilter.cfg", rules));
+
+  // The window lists pipelined: Dovecot declares PIPELINING.
+  Connect(server);
+  std::vector<ListedRow> shown;
+  for (int r = 0; r < form->ListView1->topLevelItemCount(); ++r)
+    shown.push_back({form->RowText(r, ColNumber), form->RowText(r, ColSender), form->RowText(r, ColSubject),
+                     form->RowText(r, ColSize), form->RowText(r, ColDate), form->RowTicked(r)});
+  form->btnCancelAllClick();
+  form->btnDisconnectClick();
+  ASSERT_EQ(shown.size(), static_cast<size_t>(kCount));
+
+  // The same mailbox one command at a time, without a window.
+  TIdTCPClient c;
+  c.Host = "127.0.0.1";
+  c.Port = server.PlainPort();
+  c.Open();
+  c.ReadLine(InfiniteWait);
+  ASSERT_EQ(c.SendCommand("user bob"), 1);
+  ASSERT_EQ(c.SendCommand("pass secret"), 1);
+  EXPECT_TRUE(AskPipelining(c)) << "Dovecot lists PIPELINING in its CAPA reply";
+  std::vector<std::string> listLines;
+  std::vector<ListedRow> sequential;
+  ListingSteps steps;
+  steps.Listed = [&](const std::vector<std::string>& lines) { listLines = lines; };
+  steps.MessageStarted = [&](int k) {
+    sequential.push_back({std::to_string(k), "", "", ListLineSize(listLines[static_cast<size_t>(k - 1)]), "", false});
+  };
+  steps.HeadersTaken = [&](int, const ListedHeaders& h) {
+    sequential.back().sender = h.Sender;
+    sequential.back().subject = h.Subject;
+    sequential.back().date = h.Date;
+    sequential.back().ticked = h.Junk;
+  };
+  PipelinedListing listing(c, false, Program().FilterRuleList, steps);
+  ASSERT_EQ(listing.Run(), PipelinedListing::End::Complete);
+  c.WriteLine("quit");
+
+  EXPECT_EQ(shown, sequential);
+  size_t ticked = 0;
+  for (const ListedRow& r : shown) ticked += r.ticked;
+  EXPECT_EQ(ticked, static_cast<size_t>(kCount / 7));
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ void PrintTo(const RefusalRow& row, std::ostream* os) { *os << row.name; }
 // The login, then a listing of one message whose header block is empty.
 void LoginWithOneMessage(ScriptedPop3Server& s) {
   s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  s.AwaitCommand().SendLine("-ERR unknown command");  // capa
   s.AwaitCommand().SendLine("+OK").SendLine("1 10").SendLine(".");
   s.AwaitCommand().SendLine("+OK").SendLine(".");
 }

@@ -94,7 +94,7 @@ class ServerTrustWindow : public WindowTest {
   bool connected_ = false;
 };
 
-const std::vector<std::string> kLogin = {"user alice", "pass secret", "list", "top 1 0", "quit"};
+const std::vector<std::string> kLogin = {"user alice", "pass secret", "capa", "list", "top 1 0", "quit"};
 
 TEST_F(ServerTrustWindow, CertificateFromATrustedAuthorityGoesThroughSilently) {
   const std::string authority = File("authority.pem");

@@ -31,11 +31,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 const std::string kDeleteQuestion = Cp("您確定要將標記的信刪除嗎?");
-const std::vector<std::string> kLogin{"user alice", "pass secret", "list"};
+const std::vector<std::string> kLogin{"user alice", "pass secret", "capa", "list"};
 
 // A login that succeeds, followed by a listing of n messages.
 void LoginListing(ScriptedPop3Server& s, int n) {
   s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  s.AwaitCommand().SendLine("-ERR unknown command");  // capa
   s.AwaitCommand().SendLine("+OK");
   for (int k = 1; k <= n; ++k) s.SendLine(std::to_string(k) + " 100");
   s.SendLine(".");
@@ -189,6 +190,7 @@ TEST_F(DisconnectTest, MarksOfADroppedConnectionAreNotDeletedAfterAReconnect) {
   ScriptedPop3Server server;
   // The first connection drops in the middle of its listing.
   server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  server.AwaitCommand().SendLine("-ERR unknown command");  // capa
   server.AwaitCommand().SendLine("+OK").SendLine("1 100").SendLine("2 100").SendLine(".");
   server.AwaitCommand().SendLine("+OK").SendLine("Subject: one").SendLine(".");
   server.AwaitCommand().CloseConnection();
@@ -266,7 +268,7 @@ TEST_P(UnansweredDele, ClosesWithinTheBoundAndSendsNothingMore) {
   } else if (row.action == UnansweredRow::Close) {
     w->close();
   } else {
-    When([&] { return server.Commands().size() == 4; }, [&] { w->close(); });
+    When([&] { return server.Commands().size() == 5; }, [&] { w->close(); });
     w->btnDisconnect->click();
   }
   const double took = Seconds(Clock::now() - start);
@@ -276,7 +278,7 @@ TEST_P(UnansweredDele, ClosesWithinTheBoundAndSendsNothingMore) {
   // gets anywhere near.
   EXPECT_LT(took, bound + 5.0);
   ASSERT_TRUE(server.WaitForConnectionsEnded(1, 2000)) << "connection left open";
-  EXPECT_EQ(From(server.Commands(), 3), (std::vector<std::string>{"dele 3"}));
+  EXPECT_EQ(From(server.Commands(), 4), (std::vector<std::string>{"dele 3"}));
   EXPECT_EQ(dialogs_.questions.size(), 1u) << "a close during the disconnect asked again";
   if (row.told) {
     EXPECT_EQ(dialogs_.messages, (std::vector<std::string>{UnconfirmedDeletionMessage()}));
@@ -381,7 +383,7 @@ TEST_P(DisconnectDuring, EndsTheExchangeBeforeTheFirstDele) {
   w->SetDisconnectBounds(800ms, 800ms);
   AddRows(3, {1, 3});
   w->ListView1->topLevelItem(0)->setSelected(true);
-  When([&] { return server.Commands().size() == 4 && server.Commands().back() == row.trigger; },
+  When([&] { return server.Commands().size() == 5 && server.Commands().back() == row.trigger; },
        [&] { w->btnDisconnect->click(); });
   const auto start = Clock::now();
   if (row.start) {
@@ -394,7 +396,7 @@ TEST_P(DisconnectDuring, EndsTheExchangeBeforeTheFirstDele) {
   EXPECT_LT(took, 6.0);
   EXPECT_GE(took, row.notBefore) << "the owed reply was not read to its end first";
   ASSERT_TRUE(server.WaitForConnectionsEnded(1, 3000)) << "connection left open";
-  EXPECT_EQ(From(server.Commands(), 4), row.after);
+  EXPECT_EQ(From(server.Commands(), 5), row.after);
   if (row.told) {
     EXPECT_EQ(dialogs_.messages, (std::vector<std::string>{UnconfirmedDeletionMessage()}));
   } else {

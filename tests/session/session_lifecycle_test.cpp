@@ -33,9 +33,10 @@ const std::string kConnectFailed = Cp("連結伺服器失敗");
 const std::string kDeleteQuestion = Cp("您確定要將標記的信刪除嗎?");
 
 // The server's side of a login that succeeds, up to the empty listing that
-// follows it.
+// follows it. It knows no CAPA, so the listing goes one command at a time.
 void Login(ScriptedPop3Server& s) {
   s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  s.AwaitCommand().SendLine("-ERR unknown command");
   s.AwaitCommand().SendLine("+OK").SendLine(".");
 }
 
@@ -114,7 +115,7 @@ TEST_P(LoginDialogue, SendsAndShowsExactly) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, LoginDialogue,
     ::testing::Values(
-        LoginRow{"accepted", Login, {"user alice", "pass secret", "list"}, {}, true},
+        LoginRow{"accepted", Login, {"user alice", "pass secret", "capa", "list"}, {}, true},
         LoginRow{"user_refused_shows_server_line",
                  [](ScriptedPop3Server& s) { s.SendLine("+OK ready").AwaitCommand().SendLine("-ERR no such mailbox"); },
                  {"user alice"},
@@ -144,18 +145,20 @@ INSTANTIATE_TEST_SUITE_P(
                  [](ScriptedPop3Server& s) {
                    s.SendLine("+OK first").Delay(300).SendLine("* second").Delay(300).SendLine("* third");
                    s.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+                   s.AwaitCommand().SendLine("-ERR unknown command");
                    s.AwaitCommand().SendLine("+OK").SendLine(".");
                  },
-                 {"user alice", "pass secret", "list"},
+                 {"user alice", "pass secret", "capa", "list"},
                  {},
                  true},
         LoginRow{"greeting_and_more_in_one_packet",
                  [](ScriptedPop3Server& s) {
                    s.Send("+OK first\r\n* second\r\n");
                    s.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+                   s.AwaitCommand().SendLine("-ERR unknown command");
                    s.AwaitCommand().SendLine("+OK").SendLine(".");
                  },
-                 {"user alice", "pass secret", "list"},
+                 {"user alice", "pass secret", "capa", "list"},
                  {},
                  true}),
     [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
@@ -294,8 +297,8 @@ TEST_P(Disconnect, DeletesTickedRowsFromLastToFirst) {
   }
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
   std::vector<std::string> sent = server.Commands();
-  ASSERT_GE(sent.size(), 3u);
-  sent.erase(sent.begin(), sent.begin() + 3);  // user, pass, list
+  ASSERT_GE(sent.size(), 4u);
+  sent.erase(sent.begin(), sent.begin() + 4);  // user, pass, capa, list
   EXPECT_EQ(sent, row.afterLogin);
   // Rows and marks stay on screen after a disconnect.
   EXPECT_EQ(w->ListView1->topLevelItemCount(), row.rows);
@@ -384,7 +387,7 @@ TEST_P(KeepAlive, SendsNoopOnlyAfterTheIdlePeriod) {
   EXPECT_EQ(Program().LastActivityTick, row.loginTick);  // a NOOP is no activity
   w->btnDisconnect->click();
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  std::vector<std::string> expected{"user alice", "pass secret", "list"};
+  std::vector<std::string> expected{"user alice", "pass secret", "capa", "list"};
   if (row.noop) expected.push_back("noop");
   expected.push_back("quit");
   EXPECT_EQ(server.Commands(), expected);
@@ -462,7 +465,7 @@ TEST_F(SessionLifecycleTest, CloseAfterCancelledQuestionGoesAtOnceAndDeletesNoth
   EXPECT_EQ(dialogs_.questions.size(), 1u);
   // The window went without a word to the server.
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass secret", "list"}));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass secret", "capa", "list"}));
 }
 
 TEST_F(SessionLifecycleTest, CloseOfAConnectedWindowDisconnectsFirst) {
@@ -476,7 +479,7 @@ TEST_F(SessionLifecycleTest, CloseOfAConnectedWindowDisconnectsFirst) {
   DrainEvents();
   EXPECT_TRUE(w.isNull());
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass secret", "list", "dele 2", "quit"}));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass secret", "capa", "list", "dele 2", "quit"}));
 }
 
 // ---- the port field ----

@@ -114,6 +114,7 @@ struct ScriptedPop3Server::Impl {
   size_t awaitedSoFar = 0;  // script building: AwaitCommand's count
   std::vector<std::string> commands;
   std::string received;
+  std::vector<std::string> transcript;  // "C: " command lines, "S: " bytes sent, in order
   int accepted = 0;
   int ended = 0;
   std::vector<std::string> serverNames;  // SNI of each TLS handshake
@@ -199,7 +200,10 @@ struct ScriptedPop3Server::Impl {
       {
         std::lock_guard<std::mutex> lock(m);
         received += chunk;
-        for (auto& l : got) commands.push_back(l);
+        for (auto& l : got) {
+          commands.push_back(l);
+          transcript.push_back("C: " + l);
+        }
       }
       cv.notify_all();
       if (!c.ssl && static_cast<size_t>(n) < sizeof buf) return true;
@@ -207,6 +211,10 @@ struct ScriptedPop3Server::Impl {
   }
 
   bool WriteAll(Conn& c, const std::string& data) {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      transcript.push_back("S: " + data);
+    }
     size_t sent = 0;
     while (sent < data.size()) {
       ssize_t n;
@@ -487,7 +495,11 @@ struct ScriptedPop3Server::Impl {
       std::string reply;
       bool quit = false;
 
-      if (keyword == "QUIT") {
+      if (keyword == "CAPA" && mailbox.answersCapa) {
+        reply = "+OK Capability list follows\r\n";
+        for (const std::string& capability : mailbox.capabilities) reply += capability + "\r\n";
+        reply += ".\r\n";
+      } else if (keyword == "QUIT") {
         quit = true;
         if (loggedIn) {
           std::lock_guard<std::mutex> lock(m);
@@ -745,6 +757,11 @@ std::vector<int> ScriptedPop3Server::RemainingMessageNumbers() const {
 std::vector<std::string> ScriptedPop3Server::Commands() const {
   std::lock_guard<std::mutex> lock(impl_->m);
   return impl_->commands;
+}
+
+std::vector<std::string> ScriptedPop3Server::Transcript() const {
+  std::lock_guard<std::mutex> lock(impl_->m);
+  return impl_->transcript;
 }
 
 std::string ScriptedPop3Server::ReceivedBytes() const {

@@ -21,7 +21,8 @@
 //
 // 2. Mailbox: a POP3 responder over a list of messages (RFC 1939): USER,
 //    PASS, STAT, LIST, UIDL, TOP, RETR (dot-stuffed), DELE, NOOP, RSET,
-//    QUIT (which commits the deletions, kept for later connections).
+//    CAPA (RFC 2449, when asked to), QUIT (which commits the deletions, kept
+//    for later connections).
 //    Faults can be injected at any step of a connection: step 0 is the
 //    greeting, step k the reply to the k-th command line of that connection.
 //
@@ -54,6 +55,10 @@ struct Pop3Mailbox {
   // Each message as the server holds it; bare LF line ends are taken as
   // CR LF, and sizes count CR LF line ends as RFC 1939 section 11 asks.
   std::vector<std::string> messages;
+  // RFC 2449 CAPA: without it the server answers "-ERR" as to any unknown
+  // command; with it, these lines (PIPELINING, say), at any time.
+  bool answersCapa = false;
+  std::vector<std::string> capabilities;
 };
 
 struct Pop3Fault {
@@ -111,6 +116,9 @@ class ScriptedPop3Server {
   // ---- what happened (callable from any thread)
   std::vector<std::string> Commands() const;
   std::string ReceivedBytes() const;
+  // Both directions in the order the server saw them: "C: " + each command
+  // line as it was read, "S: " + the bytes of each write as it began.
+  std::vector<std::string> Transcript() const;
   bool WaitForCommands(size_t n, int timeoutMs = 10000) const;
   bool WaitForScriptDone(int timeoutMs = 10000) const;
   // Until the client has closed (or the server has ended) connection number
