@@ -444,39 +444,6 @@ void ListingAcrossTheInternet(const std::string& appPath) {
 
 // ---- the download ----
 
-// The longest time the window went without its events being handled over a
-// whole click: from the press (Start) to the return of the handler (Stop),
-// so a stretch at either end (the file going to the disk after the last
-// event round, say) counts as well.
-class ClickGapMeter {
- public:
-  ClickGapMeter() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] { Mark(); });
-  }
-  void Start() {
-    longest_ = 0;
-    clock_.start();
-    last_ = 0;
-    timer_.start(0);
-  }
-  double StopMs() {
-    Mark();
-    timer_.stop();
-    return static_cast<double>(longest_) / 1e6;
-  }
-
- private:
-  void Mark() {
-    const qint64 now = clock_.nsecsElapsed();
-    longest_ = std::max(longest_, now - last_);
-    last_ = now;
-  }
-  QTimer timer_;
-  QElapsedTimer clock_;
-  qint64 last_ = 0;
-  qint64 longest_ = 0;
-};
-
 // A Dovecot holding one message of about `size` bytes of 78-byte lines.
 std::unique_ptr<test::DovecotServer> ServerWithOneMessage(size_t size) {
   std::string message = "From: a@example.com\nSubject: big one\n\n";
@@ -514,7 +481,7 @@ void DownloadThroughput(const std::string& appPath) {
   double gapMs = 0;
   size_t bareBytes = 0;
   for (int round = 0; round < kRounds; ++round) {
-    ClickGapMeter gaps;
+    GapMeter gaps;
     gaps.Start();
     const Clock::time_point start = Clock::now();
     form->btnDownloadClick();
@@ -571,7 +538,7 @@ void DownloadMemory(const std::string& appPath) {
     clear << "5";
   }
   const long idleKb = StatusKb("VmRSS:");
-  ClickGapMeter gaps;
+  GapMeter gaps;
   gaps.Start();
   const Clock::time_point start = Clock::now();
   form->btnDownloadClick();
