@@ -577,9 +577,9 @@ int main(int argc, char** argv) {
   Form3 = new TForm3;
   int rc = 0;
   try {
-    if (what == "listing" || what == "all") Listing(ExecutableFolder());
-    if (what == "listing" || what == "all") ListingAcrossTheInternet(ExecutableFolder());
-    if (what == "download" || what == "all") Download(ExecutableFolder());
+    if (what == "listing" || what == "all") Listing(AppFolder());
+    if (what == "listing" || what == "all") ListingAcrossTheInternet(AppFolder());
+    if (what == "download" || what == "all") Download(AppFolder());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "failed: %s\n", e.what());
     rc = 1;
