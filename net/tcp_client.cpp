@@ -97,6 +97,25 @@ class InputBuffer {
     return at - begin_;
   }
 
+  // Puts bytes taken too early back at the front.
+  void Unread(std::string_view bytes) {
+    if (bytes.empty()) return;
+    if (begin_ >= bytes.size()) {
+      begin_ -= bytes.size();
+      std::memcpy(data_.get() + begin_, bytes.data(), bytes.size());
+      scanned_ = begin_;
+      return;
+    }
+    const size_t live = Size();
+    std::unique_ptr<char[]> bigger(new char[std::max(cap_, live + bytes.size())]);
+    std::memcpy(bigger.get(), bytes.data(), bytes.size());
+    if (live) std::memcpy(bigger.get() + bytes.size(), Data(), live);
+    cap_ = std::max(cap_, live + bytes.size());
+    data_ = std::move(bigger);
+    begin_ = scanned_ = 0;
+    end_ = live + bytes.size();
+  }
+
   std::string Take(size_t n) {
     std::string out(Data(), n);
     begin_ += n;
@@ -389,6 +408,8 @@ std::string TIdTCPConnection::TakeBytes(int n) {
   if (s.input.Size() < static_cast<size_t>(n)) throw NetError("Not enough data in buffer.");
   return s.input.Take(static_cast<size_t>(n));
 }
+
+void TIdTCPConnection::Unread(std::string_view bytes) { impl_->input.Unread(bytes); }
 
 bool TIdTCPConnection::ReadTimedOut() const { return impl_->readTimedOut; }
 

@@ -70,6 +70,9 @@ class TIdTCPConnection {
   int WaitForData(int timeoutMs);
   int BufferedByteCount() const;
   std::string TakeBytes(int n);
+  // Bytes a reader took past the reply it wanted go back to the front of the
+  // input, for the next reader.
+  void Unread(std::string_view bytes);
   void WriteLine(std::string_view text);
   int SendCommand(std::string_view text);
   std::string LastReply() const;

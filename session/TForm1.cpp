@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -63,9 +64,6 @@ const std::string& UnconnectedCaption() {
   static const std::string text = Cp("Brevan v3.3 (未連線)");
   return text;
 }
-
-// RFC 1939 section 3: a positive status indicator is exactly "+OK".
-bool IsPositive(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
 
 // The port field as a number. Only decimal digits count; anything else, and
 // an empty text, fails (the click then ends silently).
@@ -163,14 +161,21 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   setObjectName("Form1");
   BuildLayout();
   WireHandlers();
+  SessionHooks hooks;
+  hooks.ProcessEvents = [] { QCoreApplication::processEvents(); };
+  hooks.WindowClosing = [this] { return closing_; };
+  hooks.StateChanged = [this] { ShowSessionState(); };
+  hooks.TrustCertificate = [this] { return TrustServerCertificate(); };
+  Session.SetHooks(std::move(hooks));
   HandlerScope scope(*this);
   RunHandler(this, [this] { FormCreate(); });
 }
 
 TForm1::~TForm1() {
-  // The connection is released without a word to the server, and its close
-  // must not reach the widgets that are going away.
-  IdTCPClient1.OnDisconnected = nullptr;
+  // The connection is released without a word to the server (the session
+  // goes with the window), and its close must not reach the widgets that are
+  // going away.
+  Session.SetHooks({});
 }
 
 void TForm1::BuildLayout() {
@@ -406,7 +411,6 @@ void TForm1::WireHandlers() {
   connect(btnDeleteAll, &QPushButton::clicked, this, handler(&TForm1::btnDeleteAllClick));
   connect(btnCancelAll, &QPushButton::clicked, this, handler(&TForm1::btnCancelAllClick));
 
-  connect(ListView1, &QTreeWidget::itemClicked, this, handler(&TForm1::ListView1Click));
   // A row's background follows its mark: the row is repainted with the colour
   // chosen for it whenever one of its fields or its check box changes.
   connect(ListView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
@@ -430,8 +434,6 @@ void TForm1::WireHandlers() {
   StatusBar1->installEventFilter(this);
   Label5->installEventFilter(this);
   Edit3->installEventFilter(this);
-
-  IdTCPClient1.OnDisconnected = [this] { IdTCPClient1Disconnected(); };
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -521,13 +523,6 @@ void TForm1::Button2Click() {
   Dialogs().ShowMessage(this, server + Cp(" 刪除完成"));
 }
 
-void TForm1::SaveAccounts() {
-  const std::string path = Program().AppPath + kAccountFileName;
-  FileLock lock(path);
-  if (!SaveAccountFile(path, Program().AccountList))
-    throw std::runtime_error("Cannot create file \"" + ShownPath(path) + "\"");
-}
-
 // ---- status line ----
 
 void TForm1::Timer2Timer() {
@@ -553,8 +548,6 @@ void TForm1::Label5Click() { Desktop().OpenUrl(HomePageUrl(), Program().AppPath)
 
 // ---- connection lifecycle ----
 
-bool TForm1::IsConnected() const { return btnDisconnect->isEnabled(); }
-
 bool TForm1::CheckConnected() {
   if (IsConnected()) return true;
   Dialogs().ShowMessage(this, NotConnectedMessage());
@@ -565,151 +558,65 @@ void TForm1::ShowSanitizedReply(const std::string& reply) {
   Dialogs().ShowMessage(this, SanitizeServerLine(reply));
 }
 
+void TForm1::ShowSessionState() {
+  const SessionState state = Session.State();
+  if (state == SessionState::Disconnected) {
+    IdTCPClient1Disconnected();
+    return;
+  }
+  // While the connection is being made the connect button stays as it was:
+  // a second click does nothing.
+  btnConnect->setEnabled(state == SessionState::Connecting);
+  btnDisconnect->setEnabled(state != SessionState::Connecting);
+  if (state == SessionState::Authorizing && !Timer1->isActive()) Timer1->start();
+  if (state == SessionState::Closing) Timer1->stop();
+}
+
 void TForm1::btnConnectClick() {
   if (IsBlank(FromQt(ComboBox1->currentText()))) return;
-  // The connect services the windows while it waits, so a second click (or a
-  // close) can come in the middle of it: the second click does nothing.
-  if (connecting_) return;
-  bool loggedIn = false;
+  if (Session.State() == SessionState::Connecting) return;
+  LoginRequest request;
+  request.Server = FromQt(ComboBox1->currentText());
+  const std::string portText = FromQt(Edit3->text());
   try {
-    bool opened = false;
-    {
-      connecting_ = true;
-      struct ConnectingEnds {
-        bool& flag;
-        ~ConnectingEnds() { flag = false; }
-      } connectingEnds{connecting_};
-
-      if (IdTCPClient1.IsOpen()) {
-        try {
-          IdTCPClient1.Close();
-        } catch (...) {
-        }
-      }
-      serverPipelines_ = false;
-      const std::string portText = FromQt(Edit3->text());
-      const int port = PortFromText(portText);
-      ProgramValues& program = Program();
-      program.LastUserName = FromQt(Edit4->text());
-      program.LastServerName = FromQt(ComboBox1->currentText());
-      IdTCPClient1.Host = program.LastServerName;
-      IdTCPClient1.Port = port;
-      const bool tls = portText == "995";
-      IdTCPClient1.UseTls = tls;
-
-      auto tryOpen = [this] {
-        try {
-          IdTCPClient1.Open();
-          return true;
-        } catch (const std::exception&) {
-          return false;
-        }
-      };
-      opened = tryOpen();
-      if (!opened && tls && !closing_) {
-        // A failed handshake may leave its socket behind; start clean once.
-        try {
-          IdTCPClient1.Close();
-        } catch (...) {
-        }
-        opened = tryOpen();
-      }
-    }
-    if (closing_) {
-      // The window was closed while the connection was being made.
-      try {
-        IdTCPClient1.Close();
-      } catch (...) {
-      }
-      return;
-    }
-    if (!opened) {
-      Dialogs().ShowMessage(this, Cp("連結伺服器失敗"));
-      return;
-    }
-    if (!TrustServerCertificate()) return;
-
-    ++connectionId_;
-    ProgramValues& program = Program();
-    program.LastActivityTick = TickCount();
-    Timer1->start();
-    btnDisconnect->setEnabled(true);
-    program.SessionLabel = FromQt(Edit4->text()) + "(" + FromQt(ComboBox1->currentText()) + ")";
-    btnConnect->setEnabled(false);
-
-    ExchangeGuard exchange(*this);
-    // A disconnect in the middle of the login finishes the reply awaited
-    // (or abandons it) and closes the connection under the waiting read,
-    // which then fails; the click ends quietly below.
-    ConnectionReplySource source(IdTCPClient1);
-    TrackedExchange login(source);
-    OutstandingScope owed(*this, login);
-    auto ended = [&] { return closing_ || login.Finished(); };
-
-    // The greeting may come in several lines; the ones that follow within a
-    // second of each other all belong to it and are read before USER goes out.
-    login.AwaitStatus(false);
-    IdTCPClient1.ReadLine(InfiniteWait);
-    login.Received();
-    if (ended()) return;
-    for (;;) {
-      if (IdTCPClient1.BufferedByteCount() == 0) {
-        try {
-          IdTCPClient1.WaitForData(1000);
-        } catch (...) {
-        }
-        if (ended()) return;
-        if (IdTCPClient1.BufferedByteCount() == 0) break;
-      }
-      login.AwaitStatus(false);
-      IdTCPClient1.ReadLine(InfiniteWait);
-      login.Received();
-      if (ended()) return;
-    }
-
-    login.AwaitStatus(false);
-    IdTCPClient1.SendCommand("user " + program.LastUserName);
-    login.Received();
-    if (ended()) return;
-    if (!IsPositive(IdTCPClient1.LastReply())) {
-      ShowSanitizedReply(IdTCPClient1.LastReply());
-      IdTCPClient1.Close();
-      return;
-    }
-    login.AwaitStatus(false);
-    IdTCPClient1.SendCommand("pass " + FromQt(Edit2->text()));
-    login.Received();
-    if (ended()) return;
-    if (!IsPositive(IdTCPClient1.LastReply())) {
-      ShowSanitizedReply(IdTCPClient1.LastReply());
-      IdTCPClient1.Close();
-      return;
-    }
-
-    // RFC 2449: asked once per connection; only a server that declares
-    // PIPELINING gets the listing's commands ahead of their replies.
-    login.AwaitStatus(true);
-    serverPipelines_ = AskPipelining(IdTCPClient1);
-    login.Received();
-    if (ended()) return;
-
-    program.FilterRuleList.clear();
-    const std::string rulePath = program.AppPath + "subjectfilter.cfg";
-    if (FileExists(rulePath)) {
-      std::string contents;
-      if (!ReadWholeFile(rulePath, contents))
-        throw std::runtime_error("Cannot open file \"" + ShownPath(rulePath) + "\"");
-      program.FilterRuleList = SplitTextLinesToNul(contents);
-    }
-    loggedIn = true;
+    request.Port = PortFromText(portText);
   } catch (...) {
-    // The connection failed or went away during the login; a close has
-    // already restored the window, and the click ends without a word.
+    return;  // not a port: the click ends silently
+  }
+  request.Tls = portText == "995";
+  request.User = FromQt(Edit4->text());
+  request.Password = FromQt(Edit2->text());
+
+  const LoginResult result = Session.LogIn(request);
+  switch (result.End) {
+    case LoginEnd::OpenFailed:
+      if (!closing_) Dialogs().ShowMessage(this, Cp("連結伺服器失敗"));
+      return;
+    case LoginEnd::Refused:
+      if (!closing_) ShowSanitizedReply(result.Line);
+      return;
+    case LoginEnd::Ignored:
+    case LoginEnd::Ended:
+      return;
+    case LoginEnd::LoggedIn:
+      break;
+  }
+
+  ProgramValues& program = Program();
+  program.FilterRuleList.clear();
+  const std::string rulePath = program.AppPath + "subjectfilter.cfg";
+  if (FileExists(rulePath)) {
+    std::string contents;
+    if (!ReadWholeFile(rulePath, contents)) {
+      // As every failure after the open, it ends the click quietly.
+      return;
+    }
+    program.FilterRuleList = SplitTextLinesToNul(contents);
   }
   // The listing that follows the login belongs to this click: a failure in
   // it (the server hanging up, say) ends the click as quietly as one in the
   // login. Only a listing the user starts with its button reports failures.
-  if (loggedIn && !closing_) {
+  if (!closing_) {
     try {
       btnRetrieveHeaderClick();
     } catch (...) {
@@ -758,54 +665,29 @@ void TForm1::IdTCPClient1Disconnected() {
   Timer1->stop();
 }
 
-void TForm1::Timer1Timer() {
-  // Another exchange is waiting for its reply: a NOOP now would take that
-  // reply for its own. The waiting exchange is activity enough.
-  if (ExchangeBusy()) return;
-  // The tick wraps after 49.7 days; the difference of two unsigned 32-bit
-  // ticks is the elapsed time across the wrap as well.
-  const uint32_t idle = TickCount() - Program().LastActivityTick;
-  if (idle > static_cast<uint32_t>(kKeepAliveMs) && IdTCPClient1.IsOpen()) {
-    ExchangeGuard exchange(*this);
-    ConnectionReplySource source(IdTCPClient1);
-    TrackedExchange noop(source);
-    OutstandingScope owed(*this, noop);
-    noop.AwaitStatus(false);
-    try {
-      IdTCPClient1.SendCommand("noop");
-    } catch (...) {
-      // A disconnect took the reply and closed the connection: no news.
-      if (noop.Finished() || closing_) return;
-      throw;
-    }
-    noop.Received();
-  }
+void TForm1::Timer1Timer() { Session.KeepAlive(static_cast<uint32_t>(kKeepAliveMs)); }
+
+void TForm1::SetRowConnection(int row, int connection) {
+  SessionRow values = Session.Row(row);
+  if (values.Number == 0) values.Number = row + 1;
+  values.Connection = connection;
+  Session.SetRow(row, values);
 }
 
 std::vector<int> TForm1::DeletableRows() const {
-  std::vector<int> numbers;
+  std::vector<int> ticked;
   for (int row = ListView1->topLevelItemCount() - 1; row >= 0; --row) {
-    if (RowTicked(row) && RowConnection(row) == connectionId_ && connectionId_ != 0) numbers.push_back(row + 1);
+    if (RowTicked(row)) ticked.push_back(row);
   }
-  return numbers;
-}
-
-Deadline TForm1::StepDeadline() const {
-  return std::min(closeDeadline_, std::chrono::steady_clock::now() + replyBound_);
+  return Session.DeletableNumbers(ticked);
 }
 
 void TForm1::BoundForClose() {
-  const Deadline end = std::chrono::steady_clock::now() + closeBound_;
-  if (end >= closeDeadline_) return;
-  closeDeadline_ = end;
+  if (!Session.BoundForClose()) return;
   // Whatever waits when the bound is over (an exchange finishing in its own
   // way, say) fails at once: the connection goes from under it.
-  QTimer::singleShot(closeBound_, this, [this] {
-    if (!disconnecting_) return;
-    try {
-      IdTCPClient1.Close();
-    } catch (...) {
-    }
+  QTimer::singleShot(CloseBound(), this, [this] {
+    if (Disconnecting()) Session.Drop();
   });
 }
 
@@ -813,89 +695,24 @@ void TForm1::btnDisconnectClick() { Disconnect(false); }
 
 void TForm1::Disconnect(bool windowClosing) {
   // A click nested in a running disconnect has nothing left to do.
-  if (disconnecting_) return;
+  if (Disconnecting()) return;
   // Only rows the current connection listed are its messages; rows left from
   // an earlier connection are neither asked about nor deleted.
-  const int connection = connectionId_;
+  const int connection = ConnectionId();
   std::vector<int> ticked = DeletableRows();
   if (!ticked.empty() && !Dialogs().ConfirmYesCancel(this, Cp("您確定要將標記的信刪除嗎?"))) return;
   // The marks are read once more after the question, so what goes out is
   // what the user agreed to even if the list changed meanwhile.
-  if (!ticked.empty()) ticked = connection == connectionId_ ? DeletableRows() : std::vector<int>{};
-
-  disconnecting_ = true;
-  struct DisconnectEnds {
-    TForm1& window;
-    ~DisconnectEnds() {
-      window.disconnecting_ = false;
-      window.closeDeadline_ = Deadline::max();
-    }
-  } disconnectEnds{*this};
+  if (!ticked.empty()) ticked = connection == ConnectionId() ? DeletableRows() : std::vector<int>{};
   if (windowClosing || closing_) BoundForClose();
-
-  Program().LastActivityTick = TickCount();
-  Timer1->stop();
-  bool unconfirmed = false;  // a reply did not come in time
-  std::string failure;       // the connection failed
-  {
-    const bool otherExchange = ExchangeBusy();
-    OutstandingExchange* owed = Outstanding();
-    ExchangeGuard exchange(*this);
-    if (ticked.empty()) {
-      // Nothing to delete: whatever is owed is left unread.
-      if (owed) owed->Abandon();
-    } else {
-      // No "dele" while another reply is owed: it would be taken for the
-      // owed reply's, or the other's for it. An exchange that does not say
-      // what it owes cannot be finished, so nothing is deleted.
-      const bool clear = owed ? owed->Finish(StepDeadline()) : !otherExchange;
-      if (!clear) {
-        unconfirmed = true;
-      } else {
-        ConnectionReplySource source(IdTCPClient1);
-        ReplyDrain drain(source);
-        for (int number : ticked) {
-          try {
-            IdTCPClient1.WriteLine("dele " + std::to_string(number));
-          } catch (const std::exception& e) {
-            failure = e.what();
-            break;
-          }
-          // The reply is read and its word ignored, as long as it comes.
-          const DrainEnd end = drain.StatusLine(StepDeadline());
-          if (end == DrainEnd::TimedOut) {
-            unconfirmed = true;
-            break;
-          }
-          if (end == DrainEnd::Failed) {
-            failure = drain.Error();
-            break;
-          }
-        }
-      }
-    }
-    // After a reply that did not come nothing more is sent.
-    if (!unconfirmed && failure.empty()) {
-      try {
-        IdTCPClient1.WriteLine("quit");
-      } catch (const std::exception& e) {
-        failure = e.what();
-      }
-    }
-  }
-  try {
-    IdTCPClient1.Close();
-  } catch (...) {
-  }
-  btnConnect->setEnabled(true);
-  btnDisconnect->setEnabled(false);
+  const CloseResult result = Session.Close(ticked);
   // A window on its way out says nothing more.
   if (closing_) return;
-  if (unconfirmed) {
+  if (result.Unconfirmed) {
     Dialogs().ShowMessage(this, UnconfirmedDeletionMessage());
     return;
   }
-  if (!failure.empty()) throw NetError(failure);
+  if (!result.Failure.empty()) throw NetError(result.Failure);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -905,11 +722,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
     return;
   }
   closing_ = true;
-  if (disconnecting_) {
+  if (Disconnecting()) {
     // The close came while a disconnect waits for the server: the disconnect
     // goes on, within the close's bound, and the window goes when it ends.
     BoundForClose();
-  } else if (btnDisconnect->isEnabled()) {
+  } else if (IsConnected()) {
     // Cancel to the deletion question closes the window at once, without a
     // word to the server.
     HandlerScope scope(*this);

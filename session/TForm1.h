@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "net/tcp_client.h"
-#include "session/server_line.h"
 #include "session/outstanding_exchange.h"
+#include "session/pop3_session.h"
+#include "session/server_line.h"
 
 class QComboBox;
 class QLineEdit;
@@ -91,7 +92,10 @@ class TForm1 : public QWidget {
   QTimer* Timer1 = nullptr;  // keep-alive, 120000 ms
   QTimer* Timer2 = nullptr;  // status line, 6000 ms
 
-  TIdTCPClient IdTCPClient1;
+  // The window's POP3 session: the window shows it and asks it to talk to
+  // the server; it never reads the server itself.
+  Pop3Session Session;
+  TIdTCPClient& IdTCPClient1 = Session.Connection();
   TIdAntiFreeze* IdAntiFreeze1 = nullptr;
 
   // ---- connection lifecycle, accounts, status line (TForm1.cpp) ----
@@ -112,13 +116,12 @@ class TForm1 : public QWidget {
   void ComboBox1Click();
   void Button1Click();
   void Button2Click();
-  void SaveAccounts();
   // The port field's key filter: true when the typed character is discarded.
   bool Edit3KeyPress(QKeyEvent* event);
-  std::string IdConnectionInterceptOpenSSL1GetPassword() const { return "9057"; }
 
-  // True while the session counts as connected (btnDisconnect enabled).
-  bool IsConnected() const;
+  // True while the session counts as connected (from the login on, until a
+  // disconnect has ended).
+  bool IsConnected() const { return Session.Connected(); }
   // The connection check of the commands that need the server: shows
   // NotConnectedMessage and answers false when not connected.
   bool CheckConnected();
@@ -129,7 +132,6 @@ class TForm1 : public QWidget {
   void btnDeleteAllClick();
   void btnCancelAllClick();
   void ListView1CustomDrawItem(QTreeWidgetItem* item);
-  void ListView1Click() {}
   void btnFirst100Click();
   // Puts a preview's text into Memo1 a piece at a time, servicing the
   // windows between pieces: the pane lays out a line in one go, so a line
@@ -161,11 +163,11 @@ class TForm1 : public QWidget {
   // One exchange at a time on the connection: a command that would start a
   // second one while another waits for the server is refused (the keep-alive
   // skips its NOOP).
-  bool ExchangeBusy() const { return exchangeDepth_ > 0; }
+  bool ExchangeBusy() const { return Session.Busy(); }
 
   // The exchange whose replies the server still owes, if any (see
   // OutstandingScope); a disconnect finishes it before its first command.
-  OutstandingExchange* Outstanding() const { return outstanding_; }
+  OutstandingExchange* Outstanding() const { return Session.Outstanding(); }
 
   // True once the window has begun to close; handlers that return from a wait
   // check it before touching the window again.
@@ -175,24 +177,25 @@ class TForm1 : public QWidget {
   // number of the connection whose listing made it, and only rows of the
   // connection now open may be deleted: the server renumbers its messages
   // from one connection to the next.
-  int ConnectionId() const { return connectionId_; }
-  int RowConnection(int row) const;  // 0 for a row no listing made
+  int ConnectionId() const { return Session.ConnectionId(); }
+  int RowConnection(int row) const { return Session.Row(row).Connection; }  // 0 for a row no listing made
   void SetRowConnection(int row, int connection);
-  // Positions + 1 (the message numbers) of the ticked rows of the current
-  // connection, from the last row to the first.
+  // The message number of a row, as its listing found it; 0 for none.
+  int RowNumber(int row) const { return Session.Row(row).Number; }
+  // The message numbers of the ticked rows of the current connection, from
+  // the last row to the first.
   std::vector<int> DeletableRows() const;
 
   // How long a disconnect awaits each reply, and how long the whole of it may
   // take when the window closes. Tests shorten them.
-  static constexpr std::chrono::milliseconds kDisconnectReplyBound{30000};
-  static constexpr std::chrono::milliseconds kCloseBound{10000};
-  std::chrono::milliseconds DisconnectReplyBound() const { return replyBound_; }
-  std::chrono::milliseconds CloseBound() const { return closeBound_; }
+  static constexpr std::chrono::milliseconds kDisconnectReplyBound = Pop3Session::kReplyBound;
+  static constexpr std::chrono::milliseconds kCloseBound = Pop3Session::kCloseBound;
+  std::chrono::milliseconds DisconnectReplyBound() const { return Session.ReplyBound(); }
+  std::chrono::milliseconds CloseBound() const { return Session.CloseBoundValue(); }
   void SetDisconnectBounds(std::chrono::milliseconds reply, std::chrono::milliseconds close) {
-    replyBound_ = reply;
-    closeBound_ = close;
+    Session.SetBounds(reply, close);
   }
-  bool Disconnecting() const { return disconnecting_; }
+  bool Disconnecting() const { return Session.State() == SessionState::Closing; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -203,62 +206,33 @@ class TForm1 : public QWidget {
   void WireHandlers();
 
   void ShowSanitizedReply(const std::string& reply);
+  // Buttons, keep-alive timer and caption as the session's state says.
+  void ShowSessionState();
   // The disconnect of btnDisconnectClick and of the window's close.
   void Disconnect(bool windowClosing);
-  // The latest time the reply awaited next may come.
-  Deadline StepDeadline() const;
   // A close while a disconnect waits: what is left of it ends within the
   // close's bound.
   void BoundForClose();
   // Destroys the window now, or when its outermost running handler returns.
   void RequestDestroy();
 
-  friend class ExchangeGuard;
   friend class HandlerScope;
-  friend class OutstandingScope;
-  OutstandingExchange* outstanding_ = nullptr;
-  // The server of this connection declared PIPELINING in its CAPA reply.
-  bool serverPipelines_ = false;
-  int exchangeDepth_ = 0;
   int handlerDepth_ = 0;
   unsigned previewGeneration_ = 0;
   bool closing_ = false;
   bool destroyRequested_ = false;
-  int connectionId_ = 0;
-  bool connecting_ = false;
-  bool disconnecting_ = false;
-  Deadline closeDeadline_ = Deadline::max();
-  std::chrono::milliseconds replyBound_ = kDisconnectReplyBound;
-  std::chrono::milliseconds closeBound_ = kCloseBound;
 };
 
-// Marks one command exchange on the window's connection while it lives.
-class ExchangeGuard {
+// Marks one command exchange on the window's session while it lives.
+class ExchangeGuard : public SessionExchange {
  public:
-  explicit ExchangeGuard(TForm1& window) : window_(window) { ++window_.exchangeDepth_; }
-  ~ExchangeGuard() { --window_.exchangeDepth_; }
-  ExchangeGuard(const ExchangeGuard&) = delete;
-  ExchangeGuard& operator=(const ExchangeGuard&) = delete;
-
- private:
-  TForm1& window_;
+  explicit ExchangeGuard(TForm1& window) : SessionExchange(window.Session) {}
 };
 
-// Registers the exchange whose replies are owed while it lives; the previous
-// registration comes back at its end.
-class OutstandingScope {
+// Registers the exchange whose replies are owed while it lives.
+class OutstandingScope : public SessionOwed {
  public:
-  OutstandingScope(TForm1& window, OutstandingExchange& exchange)
-      : window_(window), previous_(window.outstanding_) {
-    window_.outstanding_ = &exchange;
-  }
-  ~OutstandingScope() { window_.outstanding_ = previous_; }
-  OutstandingScope(const OutstandingScope&) = delete;
-  OutstandingScope& operator=(const OutstandingScope&) = delete;
-
- private:
-  TForm1& window_;
-  OutstandingExchange* previous_;
+  OutstandingScope(TForm1& window, OutstandingExchange& exchange) : SessionOwed(window.Session, exchange) {}
 };
 
 // Counts one running handler of the window. A close that comes while handlers

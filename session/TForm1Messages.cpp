@@ -67,12 +67,8 @@ void ShowItemJunkReason(QTreeWidgetItem* item, const QString& listHint, const st
   const QString tip = listHint + QStringLiteral("\n") + ToQt(reason);
   for (int column = 0; column < columns; ++column) item->setToolTip(column, tip);
 }
-// The connection whose listing made the row (on the number column).
-constexpr int kConnectionRole = Qt::UserRole + 3;
 
 void ProcessEvents() { QCoreApplication::processEvents(); }
-
-bool IsPositiveReply(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
 
 // A whole decimal integer, as the row's number and size columns hold it.
 int ParseInteger(const std::string& text) {
@@ -174,24 +170,10 @@ void QuietWhenClosing(TForm1& window, F&& body) {
   }
 }
 
-// A failure of the connection after a disconnect finished the exchange from
-// outside (and closed the connection under it) is no news either.
-template <class F>
-void QuietWhenEnded(TForm1& window, const OutstandingExchange& exchange, F&& body) {
-  try {
-    body();
-  } catch (...) {
-    if (window.Closing() || exchange.Finished()) return;
-    throw;
-  }
-}
-
-// Appends a message row of the given connection: its number, five empty
-// columns, no mark. The row is complete before it joins the list, so the
+// Appends a message row: its number, five empty columns, no mark. The row is complete before it joins the list, so the
 // list reports one change, not one per field.
-int AppendMessageRow(TForm1& window, int number, int connection) {
+int AppendMessageRow(TForm1& window, int number) {
   auto* item = new QTreeWidgetItem;
-  item->setData(ColNumber, kConnectionRole, connection);
   item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
   item->setCheckState(ColNumber, Qt::Unchecked);
   const std::string numberText = std::to_string(number);
@@ -218,20 +200,6 @@ void FillMessageRow(TForm1& window, int row, const ListedHeaders& headers) {
     window.SetRowTicked(row, true);
     window.SetRowJunkReason(row, JunkReasonText(headers.Reason));
   }
-}
-
-// Sends a command whose refusal the user sees: false (after showing the
-// server's status line) when the reply is not positive, or when the window
-// began to close while the reply was awaited.
-bool SendAccepted(TForm1& form, const std::string& command) {
-  form.IdTCPClient1.SendCommand(command);
-  if (form.Closing()) return false;
-  const std::string reply = form.IdTCPClient1.LastReply();
-  if (!IsPositiveReply(reply)) {
-    Dialogs().ShowMessage(&form, SanitizeServerLine(reply));
-    return false;
-  }
-  return true;
 }
 
 // When nothing could be started for a downloaded message, the user is told
@@ -294,15 +262,6 @@ std::string TForm1::RowJunkReason(int row) const {
   return std::string(raw.constData(), static_cast<size_t>(raw.size()));
 }
 
-int TForm1::RowConnection(int row) const {
-  QTreeWidgetItem* item = ListView1->topLevelItem(row);
-  return item ? item->data(ColNumber, kConnectionRole).toInt() : 0;
-}
-
-void TForm1::SetRowConnection(int row, int connection) {
-  if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) item->setData(ColNumber, kConnectionRole, connection);
-}
-
 int TForm1::SelectedRow() const {
   const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
   if (selected.isEmpty()) return -1;
@@ -349,82 +308,52 @@ void TForm1::btnRetrieveHeaderClick() {
   QuietWhenClosing(*this, [&] {
     if (!CheckConnected()) return;
     if (ExchangeBusy()) return;
-    ExchangeGuard exchange(*this);
     CommandButtonsOff buttons(*this, true);
 
     ListView1->clear();
-    const int connection = ConnectionId();
-    std::vector<std::string> listLines;
     int row = -1;
     ListingSteps steps;
     steps.Listed = [&](const std::vector<std::string>& lines) {
-      listLines = lines;
-      setWindowTitle(ToQt(Cp("Brevan v3.3 (連線中)(") + std::to_string(listLines.size()) + Cp(" 封信) - ") +
+      setWindowTitle(ToQt(Cp("Brevan v3.3 (連線中)(") + std::to_string(lines.size()) + Cp(" 封信) - ") +
                           FromQt(ComboBox1->currentText())));
     };
     steps.MessageStarted = [&](int number) {
       const QSignalBlocker quiet(ListView1);
-      row = AppendMessageRow(*this, number, connection);
-      SetRowText(row, ColSize, ListLineSize(listLines[static_cast<size_t>(number - 1)]));
+      row = AppendMessageRow(*this, number);
+      SetRowText(row, ColSize, Session.Row(row).Size);
     };
     steps.HeadersTaken = [&](int, const ListedHeaders& headers) { FillMessageRow(*this, row, headers); };
-    steps.CommandsSent = [] { Program().LastActivityTick = TickCount(); };
     // Events run (and the list paints) in batches of a few dozen
     // milliseconds of listing, not after every message: painting the visible
     // rows once per message costs far more than the listing itself.
     steps.ProcessEvents = [] { ProcessEvents(); };
     steps.Stop = [this] { return Closing(); };
-
-    PipelinedListing listing(IdTCPClient1, serverPipelines_, Program().FilterRuleList, std::move(steps));
-    OutstandingScope owed(*this, listing);
-    listing.Run();
+    Session.List(Program().FilterRuleList, std::move(steps));
   });
 }
 
 // ---- preview and download ----
 
 void TForm1::btnFirst100Click() {
-  // A disconnect in the middle reads the rest of the preview's reply itself
-  // before its first "dele", then closes the connection under this handler.
-  ConnectionReplySource source(IdTCPClient1);
-  TrackedExchange preview(source);
-  QuietWhenEnded(*this, preview, [&] {
+  QuietWhenClosing(*this, [&] {
     const int row = SelectedRow();
     if (row < 0) return;
     if (!CheckConnected()) return;
     if (ExchangeBusy()) return;
-    ExchangeGuard exchange(*this);
-    OutstandingScope owed(*this, preview);
+    const int number = RowNumber(row);
+    if (number <= 0) return;
     CommandButtonsOff buttons(*this, false);
 
     Memo1->clear();
-    Program().LastActivityTick = TickCount();
-    std::string received;
-    preview.AwaitStatus(true);
-    IdTCPClient1.SendCommand("top " + RowText(row, ColNumber) + " 100");
-    const std::string reply = IdTCPClient1.LastReply();
-    // What is owed changes the moment the status line is in, before the
-    // refusal's message box lets anything else run.
-    if (IsPositiveReply(reply)) {
-      preview.AwaitBody(&received);
-    } else {
-      preview.Received();
-    }
-    if (Closing() || preview.Finished()) return;
-    if (!IsPositiveReply(reply)) {
-      Dialogs().ShowMessage(this, SanitizeServerLine(reply));
+    const PreviewResult preview = Session.Preview(number);
+    if (Closing()) return;
+    if (preview.End == ExchangeEnd::Refused) {
+      Dialogs().ShowMessage(this, SanitizeServerLine(preview.Line));
       return;
     }
-
-    RawReplyEvents events;
-    events.ProcessEvents = ProcessEvents;
-    events.Stop = [this, &preview] { return Closing() || preview.Finished(); };
-    const RawReplyEnd end = ReadRawReply(source, received, events);
-    if (end != RawReplyEnd::Stopped) preview.Received();
-    if (end != RawReplyEnd::Complete || Closing() || preview.Finished()) return;
-
+    if (preview.End != ExchangeEnd::Done) return;
     // Exactly as the server sent it: no decoding, doubled leading dots kept.
-    ShowPreviewText(LinesForDisplay(SplitTextLines(received)));
+    ShowPreviewText(LinesForDisplay(SplitTextLines(preview.Text)));
   });
 }
 
@@ -481,18 +410,18 @@ void TForm1::btnDownloadClick() {
     if (selected < 0) return;
     if (!CheckConnected()) return;
     if (ExchangeBusy()) return;
-    ExchangeGuard exchange(*this);
+    const SessionRow message = Session.Row(selected);
+    if (message.Number <= 0) return;
     CommandButtonsOff buttons(*this, false);
 
     const std::string subject = TrimBlank(RowText(selected, ColSubject));
-    const std::string numberText = RowText(selected, ColNumber);
-    const int number = ParseInteger(numberText);
+    const std::string numberText = std::to_string(message.Number);
     Memo1->clear();
     ProgressBar1->setMinimum(0);
-    const int maximum = ParseInteger(RowText(selected, ColSize));
+    const int maximum = ParseInteger(message.Size);
     ProgressBar1->setMaximum(maximum);
 
-    const std::string folder = DownloadFolder(Program().AppPath, Program().SessionLabel);
+    const std::string folder = DownloadFolder(Program().AppPath, Session.DownloadLabel());
     // Nothing of a download that did not end in its file stays behind: the
     // temporary file goes with the download (destroyed first), and a folder
     // made for it alone goes after it.
@@ -504,52 +433,31 @@ void TForm1::btnDownloadClick() {
         if (made && !placed) RemoveEmptyFolder(folder);
       }
     } cleanup{folder};
-    ConnectionReplySource source(IdTCPClient1);
-    MessageDownload download(source);
-    {
-      // From the command on, the server owes the reply: a disconnect in the
-      // meantime finishes this download before it sends anything.
-      OutstandingScope owed(*this, download);
-      Program().LastActivityTick = TickCount();
-      try {
-        IdTCPClient1.SendCommand("retr " + numberText);
-      } catch (...) {
-        if (download.Finished()) return;
-        throw;
+    MessageDownload download(Session.Source());
+    RawReplyEvents events;
+    events.ProcessEvents = ProcessEvents;
+    // The bar moves when its position changes by a thousandth of its range
+    // at least, not for every chunk.
+    const long long step = std::max<long long>(1, static_cast<long long>(maximum) / 1000);
+    events.Received = [this, step](size_t length) {
+      // The bar keeps its position within Min..Max: more bytes than the size
+      // column promised stop at Max.
+      const auto position = std::clamp<long long>(
+          static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX))),
+          ProgressBar1->minimum(), ProgressBar1->maximum());
+      if (position == ProgressBar1->maximum() || position - ProgressBar1->value() >= step) {
+        ProgressBar1->setValue(static_cast<int>(position));
       }
-      if (Closing() || download.Finished()) return;
-      const std::string reply = IdTCPClient1.LastReply();
-      const bool accepted = IsPositiveReply(reply);
-      download.StatusRead(accepted);
-      if (!accepted) {
-        Dialogs().ShowMessage(this, SanitizeServerLine(reply));
-        return;
-      }
-
-      if (!DirectoryExists(folder)) cleanup.made = ForceDirectories(folder);
-      // A folder that cannot be written is told after the read: the server
-      // sends the message all the same, and it must be read to its end.
-      download.Open(folder);
-
-      RawReplyEvents events;
-      events.ProcessEvents = ProcessEvents;
-      events.Activity = [] { Program().LastActivityTick = TickCount(); };
-      // The bar moves when its position changes by a thousandth of its range
-      // at least, not for every chunk.
-      const long long step = std::max<long long>(1, static_cast<long long>(maximum) / 1000);
-      events.Received = [this, step](size_t length) {
-        // The bar keeps its position within Min..Max: more bytes than the size
-        // column promised stop at Max.
-        const auto position = std::clamp<long long>(
-            static_cast<long long>(std::min<size_t>(length, static_cast<size_t>(INT32_MAX))),
-            ProgressBar1->minimum(), ProgressBar1->maximum());
-        if (position == ProgressBar1->maximum() || position - ProgressBar1->value() >= step) {
-          ProgressBar1->setValue(static_cast<int>(position));
-        }
-      };
-      events.Stop = [this] { return Closing(); };
-      if (download.Read(events) != RawReplyEnd::Complete || Closing()) return;
+    };
+    events.Stop = [this] { return Closing(); };
+    const DownloadResult result = Session.Download(message.Number, download, folder, events);
+    cleanup.made = result.FolderMade;
+    if (Closing()) return;
+    if (result.End == ExchangeEnd::Refused) {
+      Dialogs().ShowMessage(this, SanitizeServerLine(result.Line));
+      return;
     }
+    if (result.End != ExchangeEnd::Done) return;
     ProgressBar1->setValue(ProgressBar1->maximum());
 
     const std::string fallback = MessageFilePath(folder, numberText);
@@ -566,7 +474,7 @@ void TForm1::btnDownloadClick() {
       if (!download.PlaceAs(fallback)) throw std::runtime_error("Cannot create file " + ShownPath(fallback));
     }
     cleanup.placed = true;
-    SetRowText(number - 1, ColDownloadedFile, placedAs);
+    SetRowText(selected, ColDownloadedFile, placedAs);
     btnRead->setEnabled(true);
     buttons.KeepEnabled(btnRead);
     Dialogs().ShowMessage(this, Cp("下載完成, 可以看信了 ^_^"));
@@ -579,7 +487,7 @@ void TForm1::btnReadClick() {
   const int row = SelectedRow();
   if (row < 0) return;
   const std::string& appPath = Program().AppPath;
-  const std::string folder = DownloadFolder(appPath, Program().SessionLabel);
+  const std::string folder = DownloadFolder(appPath, Session.DownloadLabel());
 
   const std::string byName =
       MessageFilePath(folder, MessageFileBaseName(RowText(row, ColSubject), RowText(row, ColNumber)));
@@ -602,7 +510,7 @@ void TForm1::BitBtn1Click() {
   const int row = SelectedRow();
   if (row < 0) return;
   const std::string& appPath = Program().AppPath;
-  const std::string folder = DownloadFolder(appPath, Program().SessionLabel);
+  const std::string folder = DownloadFolder(appPath, Session.DownloadLabel());
   const std::string path = MessageFilePath(
       folder, MessageFileBaseName(TrimBlank(RowText(row, ColSubject)), RowText(row, ColNumber)));
   if (FileExists(path)) {

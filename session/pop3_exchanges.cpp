@@ -104,6 +104,7 @@ HeaderField TakeHeaderLine(std::string_view line, const std::vector<std::string>
 int ConnectionReplySource::WaitForData(int timeoutMs) { return connection_.WaitForData(timeoutMs); }
 int ConnectionReplySource::BufferedByteCount() { return connection_.BufferedByteCount(); }
 std::string ConnectionReplySource::TakeBytes(int n) { return connection_.TakeBytes(n); }
+void ConnectionReplySource::Unread(std::string_view bytes) { connection_.Unread(bytes); }
 bool ConnectionReplySource::IsOpen() { return connection_.IsOpen(); }
 void ConnectionReplySource::Close() { connection_.Close(); }
 

@@ -61,6 +61,8 @@ class RawReplySource {
   virtual int WaitForData(int timeoutMs) = 0;
   virtual int BufferedByteCount() = 0;
   virtual std::string TakeBytes(int n) = 0;
+  // Bytes taken past the reply a reader wanted go back, for the next reader.
+  virtual void Unread(std::string_view bytes) = 0;
   virtual bool IsOpen() = 0;
   virtual void Close() = 0;
 };
@@ -71,6 +73,7 @@ class ConnectionReplySource : public RawReplySource {
   int WaitForData(int timeoutMs) override;
   int BufferedByteCount() override;
   std::string TakeBytes(int n) override;
+  void Unread(std::string_view bytes) override;
   bool IsOpen() override;
   void Close() override;
 

@@ -11,9 +11,8 @@ namespace brevan {
 
 namespace {
 
-constexpr int kSliceMs = 250;  // the longest single wait, so the deadline is kept closely
+constexpr int kSliceMs = 50;  // the longest single wait: the deadline is kept closely, and the window serviced
 
-bool IsPositive(std::string_view reply) { return reply.compare(0, 3, "+OK") == 0; }
 
 int RemainingMs(Deadline deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -22,7 +21,10 @@ int RemainingMs(Deadline deadline) {
 
 }  // namespace
 
-DrainEnd ReplyDrain::Fill(Deadline deadline) {
+DrainEnd ReplyDrain::Fill(Deadline deadline, std::string* open) {
+  // Bytes at the front of the source that this drain put back: they are no
+  // news, and only more than them ends a wait.
+  size_t held = 0;
   for (;;) {
     if (offset_ < pending_.size()) return DrainEnd::Done;
     // An endless reply keeps data coming: the deadline is checked before
@@ -30,23 +32,30 @@ DrainEnd ReplyDrain::Fill(Deadline deadline) {
     if (std::chrono::steady_clock::now() >= deadline) return DrainEnd::TimedOut;
     pending_.clear();
     offset_ = 0;
-    int buffered = 0;
     try {
-      buffered = source_.BufferedByteCount();
-      if (buffered > 0) {
+      const int buffered = source_.BufferedByteCount();
+      if (buffered > 0 && static_cast<size_t>(buffered) > held) {
         pending_ = source_.TakeBytes(buffered);
+        if (held > 0 && open) open->clear();  // the caller reads its line again from the start
         continue;
       }
       if (!source_.IsOpen()) {
         if (error_.empty()) error_ = "Connection Closed Gracefully.";
         return DrainEnd::Failed;
       }
+      // The window runs inside the wait, and what runs there (a disconnect
+      // finishing this exchange) must find the unfinished line where the
+      // server left it, not half of it in here.
+      if (open && !open->empty() && held == 0) {
+        source_.Unread(*open);
+        held = open->size();
+      }
       source_.WaitForData(std::max(1, RemainingMs(deadline)));
     } catch (const std::exception& e) {
       error_ = e.what();
       // A close may still leave bytes to read; nothing buffered is the end.
       try {
-        if (source_.BufferedByteCount() > 0) continue;
+        if (static_cast<size_t>(source_.BufferedByteCount()) > held) continue;
       } catch (...) {
       }
       return DrainEnd::Failed;
@@ -55,50 +64,91 @@ DrainEnd ReplyDrain::Fill(Deadline deadline) {
 }
 
 DrainEnd ReplyDrain::StatusLine(Deadline deadline, std::string* status) {
-  std::string line;
-  size_t lineLength = 0;
+  // A line longer than this is not put back during waits: it is taken as it
+  // comes, and only its head is kept.
+  constexpr size_t kHoldLimit = 64 * 1024;
+  std::string open;     // the line so far, while it is short enough to put back
+  std::string head;     // the head of an overlong line
+  size_t overlong = 0;  // bytes of an overlong line so far; 0: not overlong
   for (;;) {
-    const DrainEnd filled = Fill(deadline);
+    const DrainEnd filled = Fill(deadline, overlong ? nullptr : &open);
     if (filled != DrainEnd::Done) return filled;
     const char* begin = pending_.data() + offset_;
     const size_t available = pending_.size() - offset_;
     const void* lf = std::memchr(begin, '\n', available);
     const size_t segment = lf ? static_cast<size_t>(static_cast<const char*>(lf) - begin) : available;
-    // Only the head of an overlong line is kept: the server decides the length.
-    if (line.size() < kMaxStatus) line.append(begin, std::min(segment, kMaxStatus - line.size()));
-    lineLength += segment;
+    if (overlong) {
+      // Only the head of an overlong line is kept: the server decides the length.
+      if (head.size() < kMaxStatus) head.append(begin, std::min(segment, kMaxStatus - head.size()));
+      overlong += segment;
+    } else {
+      open.append(begin, segment);
+      if (open.size() > kHoldLimit) {
+        head = open.substr(0, kMaxStatus);
+        overlong = open.size();
+        open.clear();
+      }
+    }
     offset_ += segment;
     if (!lf) continue;
     ++offset_;  // the LF
+    const std::string line = overlong ? head : open.substr(0, kMaxStatus);
+    const size_t lineLength = overlong ? overlong : open.size();
     const std::string trimmed = TrimBlank(line);
     if (!trimmed.empty() || lineLength > line.size()) {
       if (status) *status = trimmed;
       return DrainEnd::Done;
     }
-    line.clear();
-    lineLength = 0;
+    open.clear();
+    head.clear();
+    overlong = 0;
   }
 }
 
+ReplyDrain::~ReplyDrain() {
+  if (offset_ >= pending_.size()) return;
+  try {
+    source_.Unread(std::string_view(pending_).substr(offset_));
+  } catch (...) {
+  }
+}
+
+bool IsPositiveStatus(std::string_view status) { return status.substr(0, 3) == "+OK"; }
+
+bool IsTerminatingLine(std::string_view line) {
+  // RFC 1939 section 3: the terminating line is "." alone; its CR is
+  // optional here, as every line's is.
+  return line == "." || line == ".\r";
+}
+
 DrainEnd ReplyDrain::Body(Deadline deadline, std::string_view taken) {
-  // Only the length of the current line and its first two bytes matter: the
-  // terminating line is "." alone, before CR LF or a bare LF.
+  return ReadBody(deadline, taken, nullptr, false);
+}
+
+DrainEnd ReplyDrain::Lines(Deadline deadline, std::vector<std::string>& lines, bool unstuff) {
+  return ReadBody(deadline, {}, &lines, unstuff);
+}
+
+DrainEnd ReplyDrain::ReadBody(Deadline deadline, std::string_view taken, std::vector<std::string>* keep,
+                              bool unstuff) {
+  // Without keep only the length of the current line and its first two
+  // bytes matter for the end test.
   size_t lineLength = 0;
   char head[2] = {0, 0};
+  std::string line;
   auto add = [&](const char* bytes, size_t n) {
     for (size_t i = 0; i < n && lineLength + i < 2; ++i) head[lineLength + i] = bytes[i];
     lineLength += n;
-  };
-  auto terminating = [&] {
-    return (lineLength == 1 && head[0] == '.') || (lineLength == 2 && head[0] == '.' && head[1] == '\r');
+    if (keep) line.append(bytes, n);
   };
   const size_t lastLf = taken.rfind('\n');
   const std::string_view open = lastLf == std::string_view::npos ? taken : taken.substr(lastLf + 1);
   add(open.data(), open.size());
 
   for (;;) {
-    const DrainEnd filled = Fill(deadline);
+    const DrainEnd filled = Fill(deadline, keep ? &line : nullptr);
     if (filled != DrainEnd::Done) return filled;
+    if (keep && line.empty() && lineLength > 0) lineLength = 0;  // put back, read again
     const char* begin = pending_.data() + offset_;
     const size_t available = pending_.size() - offset_;
     const void* lf = std::memchr(begin, '\n', available);
@@ -107,7 +157,13 @@ DrainEnd ReplyDrain::Body(Deadline deadline, std::string_view taken) {
     offset_ += segment;
     if (!lf) continue;
     ++offset_;
-    if (terminating()) return DrainEnd::Done;
+    if (lineLength <= 2 && IsTerminatingLine(std::string_view(head, lineLength))) return DrainEnd::Done;
+    if (keep) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (unstuff && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+      keep->push_back(std::move(line));
+      line.clear();
+    }
     lineLength = 0;
   }
 }
@@ -116,7 +172,7 @@ DrainEnd ReplyDrain::Reply(bool multiLine, Deadline deadline, std::string* statu
   std::string line;
   const DrainEnd end = StatusLine(deadline, &line);
   if (status) *status = line;
-  if (end != DrainEnd::Done || !multiLine || !IsPositive(line)) return end;
+  if (end != DrainEnd::Done || !multiLine || !IsPositiveStatus(line)) return end;
   return Body(deadline);
 }
 

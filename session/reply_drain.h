@@ -5,11 +5,19 @@
 // TrackedExchange so that a disconnect can finish it from outside.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "session/outstanding_exchange.h"
 #include "session/pop3_exchanges.h"
 
 namespace brevan {
+
+// RFC 1939 section 3: a positive status indicator is exactly "+OK".
+bool IsPositiveStatus(std::string_view status);
+
+// The end test of every multi-line reply: the line (its LF taken off) is
+// "." alone, with or without its CR.
+bool IsTerminatingLine(std::string_view line);
 
 enum class DrainEnd {
   Done,      // the reply ended; the source may carry the next command
@@ -23,6 +31,11 @@ enum class DrainEnd {
 class ReplyDrain {
  public:
   explicit ReplyDrain(RawReplySource& source) : source_(source) {}
+  // Bytes taken past the last reply read go back to the source, so the
+  // next reader of the connection starts exactly where this one ended.
+  ~ReplyDrain();
+  ReplyDrain(const ReplyDrain&) = delete;
+  ReplyDrain& operator=(const ReplyDrain&) = delete;
 
   // One status line. Blank lines are skipped, as the command reader skips
   // them; the line, trimmed and cut to kMaxStatus bytes, goes to *status.
@@ -31,17 +44,27 @@ class ReplyDrain {
   // is what the body's own reader has taken of it already: its last,
   // unfinished line is where this one goes on.
   DrainEnd Body(Deadline deadline, std::string_view taken = {});
+  // A multi-line body kept line by line (without line ends); unstuff takes
+  // the first "." off a line that starts with two (RFC 1939 section 3).
+  // Ends as Body does, at the same terminating line.
+  DrainEnd Lines(Deadline deadline, std::vector<std::string>& lines, bool unstuff);
   // A status line and, when it is positive ("+OK") and multiLine, its body.
   DrainEnd Reply(bool multiLine, Deadline deadline, std::string* status = nullptr);
 
   const std::string& Error() const { return error_; }
 
-  static constexpr size_t kMaxStatus = 512;
+  // More than a message box shows (kMaxShownServerBytes), so that a cut
+  // line is still seen to be one when it is shown.
+  static constexpr size_t kMaxStatus = 1024;
 
  private:
   // Makes pending_ non-empty: buffered bytes first, then waits of at most
   // kSliceMs while the deadline allows.
-  DrainEnd Fill(Deadline deadline);
+  // open: the caller's unfinished line, put back into the source before a
+  // wait (and cleared; the caller then reads it again from its start).
+  DrainEnd Fill(Deadline deadline, std::string* open = nullptr);
+  // The one body loop of Body and Lines; keep, when set, gets every line.
+  DrainEnd ReadBody(Deadline deadline, std::string_view taken, std::vector<std::string>* keep, bool unstuff);
 
   RawReplySource& source_;
   std::string pending_;

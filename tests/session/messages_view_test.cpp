@@ -19,7 +19,7 @@ class ViewTest : public WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    Program().SessionLabel = "ann(pop.example.com)";
+    form->Session.SetDownloadLabel("ann(pop.example.com)");
   }
   std::string Folder() const { return AppPath() + "ann(pop.example.com)"; }
   void PutFile(const std::string& name) {

@@ -51,6 +51,7 @@ class PieceSource : public RawReplySource {
     buffer_.erase(0, static_cast<size_t>(n));
     return out;
   }
+  void Unread(std::string_view bytes) override { buffer_.insert(0, bytes); }
   bool IsOpen() override { return open_; }
   void Close() override { open_ = false; }
 

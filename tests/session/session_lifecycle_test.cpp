@@ -172,9 +172,9 @@ TEST_F(SessionLifecycleTest, LoginSetsTheSessionStateAndLoadsTheRules) {
   EXPECT_TRUE(w->btnDisconnect->isEnabled());
   EXPECT_FALSE(w->btnConnect->isEnabled());
   EXPECT_TRUE(w->Timer1->isActive());
-  EXPECT_EQ(Program().SessionLabel, "alice(127.0.0.1)");
-  EXPECT_EQ(Program().LastUserName, "alice");
-  EXPECT_EQ(Program().LastServerName, "127.0.0.1");
+  EXPECT_EQ(w->Session.DownloadLabel(), "alice(127.0.0.1)");
+  EXPECT_EQ(w->Session.UserName(), "alice");
+  EXPECT_EQ(w->IdTCPClient1.Host, "127.0.0.1");
   EXPECT_EQ(Program().FilterRuleList, (std::vector<std::string>{"one", "two", "three", "four"}));
   w->btnDisconnect->click();
   EXPECT_EQ(Caption(), kUnconnected);
@@ -376,7 +376,7 @@ TEST_P(KeepAlive, SendsNoopOnlyAfterTheIdlePeriod) {
   Connect(server.Port());
   TForm1* w = Window();
   ASSERT_TRUE(w->btnDisconnect->isEnabled());
-  ASSERT_EQ(Program().LastActivityTick, row.loginTick);
+  ASSERT_EQ(w->Session.ActivityTick(), row.loginTick);
   now = row.loginTick + row.elapsed;
   if (row.busy) {
     ExchangeGuard waiting(*w);
@@ -384,7 +384,7 @@ TEST_P(KeepAlive, SendsNoopOnlyAfterTheIdlePeriod) {
   } else {
     w->Timer1Timer();
   }
-  EXPECT_EQ(Program().LastActivityTick, row.loginTick);  // a NOOP is no activity
+  EXPECT_EQ(w->Session.ActivityTick(), row.loginTick);  // a NOOP is no activity
   w->btnDisconnect->click();
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
   std::vector<std::string> expected{"user alice", "pass secret", "capa", "list"};

@@ -1,0 +1,490 @@
+#include "session/pop3_session.h"
+
+#include <exception>
+
+#include "common/file_io.h"
+#include "common/tick.h"
+#include "common/trim.h"
+#include "session/reply_drain.h"
+
+namespace brevan {
+
+namespace {
+
+// How long the greeting's further lines may lag behind each other.
+constexpr int kGreetingLagMs = 1000;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == AsciiLower(prefix);
+}
+
+}  // namespace
+
+Pop3Session::Pop3Session() {
+  connection_.OnDisconnected = [this] { ConnectionClosed(); };
+}
+
+Pop3Session::~Pop3Session() {
+  // The connection is released without a word to the server, and its close
+  // must not reach a window that is going away.
+  connection_.OnDisconnected = nullptr;
+}
+
+void Pop3Session::NoteActivity() { activityTick_ = TickCount(); }
+
+void Pop3Session::SetState(SessionState state) {
+  if (state_ == state) return;
+  state_ = state;
+  if (hooks_.StateChanged) hooks_.StateChanged();
+}
+
+void Pop3Session::ConnectionClosed() {
+  // The connect closes and reopens under its own state; a disconnect ends
+  // in its own time.
+  if (state_ == SessionState::Authorizing || state_ == SessionState::Transaction) {
+    SetState(SessionState::Disconnected);
+  } else if (hooks_.StateChanged) {
+    hooks_.StateChanged();
+  }
+}
+
+void Pop3Session::Drop() {
+  try {
+    connection_.Close();
+  } catch (...) {
+  }
+  if (state_ != SessionState::Closing) SetState(SessionState::Disconnected);
+}
+
+bool Pop3Session::Ended(const OutstandingExchange& exchange) const {
+  return exchange.Finished() || WindowClosing();
+}
+
+// ---- rows ----
+
+void Pop3Session::SetRow(int index, SessionRow row) {
+  if (index < 0) return;
+  while (static_cast<int>(rows_.size()) <= index) rows_.push_back({static_cast<int>(rows_.size()) + 1, 0, {}});
+  rows_[static_cast<size_t>(index)] = std::move(row);
+}
+
+SessionRow Pop3Session::Row(int index) const {
+  if (index < 0 || index >= static_cast<int>(rows_.size())) return {};
+  return rows_[static_cast<size_t>(index)];
+}
+
+std::vector<int> Pop3Session::DeletableNumbers(const std::vector<int>& rowIndexes) const {
+  std::vector<int> numbers;
+  if (connectionId_ == 0) return numbers;
+  for (int index : rowIndexes) {
+    const SessionRow row = Row(index);
+    if (row.Connection == connectionId_ && row.Number > 0) numbers.push_back(row.Number);
+  }
+  return numbers;
+}
+
+// ---- the login ----
+
+LoginResult Pop3Session::LogIn(const LoginRequest& request) {
+  LoginResult result;
+  // The connect services the windows while it waits, so a second click (or
+  // a close) can come in the middle of it: the second click does nothing.
+  if (state_ == SessionState::Connecting) {
+    result.End = LoginEnd::Ignored;
+    return result;
+  }
+  if (!OpenStep(request, result)) return result;
+
+  SessionExchange exchange(*this);
+  // A disconnect in the middle of the login finishes the reply awaited (or
+  // abandons it) and closes the connection under the waiting read; the
+  // login then ends quietly.
+  TrackedExchange login(source_);
+  SessionOwed owed(*this, login);
+  try {
+    if (!GreetingStep()) return result;
+    std::string status;
+    for (const std::string& command : {"user " + userName_, "pass " + request.Password}) {
+      if (!Command(login, command, false, status, Deadline::max())) return result;
+      if (!IsPositiveStatus(status)) {
+        result.End = LoginEnd::Refused;
+        result.Line = status;
+        Drop();
+        return result;
+      }
+    }
+    if (!CapabilityStep()) return result;
+  } catch (...) {
+    // The connection failed or went away during the login: nothing to tell.
+    if (state_ == SessionState::Authorizing) Drop();
+    return result;
+  }
+  if (state_ != SessionState::Authorizing || WindowClosing()) return result;
+  SetState(SessionState::Transaction);
+  result.End = LoginEnd::LoggedIn;
+  return result;
+}
+
+bool Pop3Session::OpenStep(const LoginRequest& request, LoginResult& result) {
+  if (connection_.IsOpen()) Drop();
+  pipelining_ = false;
+  capabilities_.clear();
+  // This window's user: what goes out as USER is what was typed into this
+  // window when its connect began, whatever another window does meanwhile.
+  userName_ = request.User;
+  connection_.Host = request.Server;
+  connection_.Port = request.Port;
+  connection_.UseTls = request.Tls;
+  SetState(SessionState::Connecting);
+  auto tryOpen = [this] {
+    try {
+      connection_.Open();
+      return true;
+    } catch (const std::exception&) {
+      return false;
+    }
+  };
+  bool opened = tryOpen();
+  if (!opened && request.Tls && !WindowClosing()) {
+    // A failed handshake may leave its socket behind; start clean once.
+    try {
+      connection_.Close();
+    } catch (...) {
+    }
+    opened = tryOpen();
+  }
+  if (WindowClosing()) {
+    // The window was closed while the connection was being made.
+    try {
+      connection_.Close();
+    } catch (...) {
+    }
+    SetState(SessionState::Disconnected);
+    return false;
+  }
+  if (!opened) {
+    SetState(SessionState::Disconnected);
+    result.End = LoginEnd::OpenFailed;
+    return false;
+  }
+  if (request.Tls && hooks_.TrustCertificate && !hooks_.TrustCertificate()) {
+    // Refused: the connection ends here, before the greeting is even read.
+    try {
+      connection_.Close();
+    } catch (...) {
+    }
+    SetState(SessionState::Disconnected);
+    return false;
+  }
+  ++connectionId_;
+  NoteActivity();
+  downloadLabel_ = request.User + "(" + request.Server + ")";
+  SetState(SessionState::Authorizing);
+  return true;
+}
+
+bool Pop3Session::GreetingStep() {
+  // The greeting may come in several lines; the ones that follow within a
+  // second of each other all belong to it and are read before USER goes out.
+  auto* login = outstanding_;
+  auto readLine = [&] {
+    ReplyDrain reader(source_);
+    const DrainEnd end = reader.StatusLine(Deadline::max());
+    if (login && Ended(*login)) return false;
+    if (end != DrainEnd::Done) throw NetError(reader.Error());
+    return true;
+  };
+  if (!readLine()) return false;
+  for (;;) {
+    if (source_.BufferedByteCount() == 0) {
+      try {
+        source_.WaitForData(kGreetingLagMs);
+      } catch (...) {
+      }
+      if (login && Ended(*login)) return false;
+      if (source_.BufferedByteCount() == 0) return true;
+    }
+    if (!readLine()) return false;
+  }
+}
+
+bool Pop3Session::CapabilityStep() {
+  // RFC 2449: asked once per connection; only a server that declares
+  // PIPELINING gets the listing's commands ahead of their replies. The reply
+  // is awaited kCapaBound at most: a server whose reply never ends loses the
+  // connection, so none of its later bytes is ever taken for another reply.
+  auto* login = static_cast<TrackedExchange*>(outstanding_);
+  const Deadline deadline = std::chrono::steady_clock::now() + kCapaBound;
+  std::string status;
+  if (!Command(*login, "capa", true, status, deadline)) return false;
+  // A server without CAPA answers "-ERR" and no lines follow. One that
+  // answers "+ok" is not taken at its word, but its lines are read all the
+  // same: left unread, they would be taken for the next command's reply.
+  if (!StartsWithNoCase(status, "+OK")) {
+    login->Received();
+    return true;
+  }
+  login->AwaitBody(nullptr);
+  std::vector<std::string> lines;
+  DrainEnd end;
+  std::string error;
+  {
+    ReplyDrain reader(source_);
+    end = reader.Lines(deadline, lines, false);
+    error = reader.Error();
+  }
+  if (Ended(*login)) return false;
+  if (end == DrainEnd::TimedOut) {
+    Drop();
+    return false;
+  }
+  if (end == DrainEnd::Failed) throw NetError(error);
+  login->Received();
+  capabilities_ = lines;
+  pipelining_ = IsPositiveStatus(status) && CapabilitiesOfferPipelining(lines);
+  return true;
+}
+
+bool Pop3Session::Command(TrackedExchange& tracked, const std::string& command, bool multiLine, std::string& status,
+                          Deadline deadline) {
+  tracked.AwaitStatus(multiLine);
+  connection_.WriteLine(command);
+  if (Ended(tracked)) return false;
+  DrainEnd end;
+  std::string error;
+  {
+    ReplyDrain reader(source_);
+    end = reader.StatusLine(deadline, &status);
+    error = reader.Error();
+  }
+  if (Ended(tracked)) return false;
+  if (end == DrainEnd::TimedOut) {
+    // Whatever comes later can no longer be told from the next reply.
+    Drop();
+    return false;
+  }
+  if (end == DrainEnd::Failed) throw NetError(error);
+  if (!multiLine || !IsPositiveStatus(status)) tracked.Received();
+  return true;
+}
+
+// ---- the listing ----
+
+PipelinedListing::End Pop3Session::List(const std::vector<std::string>& rules, ListingSteps steps) {
+  SessionExchange exchange(*this);
+  rows_.clear();
+  const int connection = connectionId_;
+  std::vector<std::string> listLines;
+  auto listed = std::move(steps.Listed);
+  steps.Listed = [&listLines, listed](const std::vector<std::string>& lines) {
+    listLines = lines;
+    if (listed) listed(lines);
+  };
+  auto started = std::move(steps.MessageStarted);
+  steps.MessageStarted = [this, &listLines, connection, started](int number) {
+    rows_.push_back({number, connection, ListLineSize(listLines[static_cast<size_t>(number - 1)])});
+    if (started) started(number);
+  };
+  auto sent = std::move(steps.CommandsSent);
+  steps.CommandsSent = [this, sent] {
+    NoteActivity();
+    if (sent) sent();
+  };
+  if (!steps.Stop) steps.Stop = [this] { return WindowClosing(); };
+  PipelinedListing listing(connection_, pipelining_, rules, std::move(steps));
+  SessionOwed owed(*this, listing);
+  return listing.Run();
+}
+
+// ---- preview and download ----
+
+PreviewResult Pop3Session::Preview(int number) {
+  PreviewResult result;
+  SessionExchange exchange(*this);
+  TrackedExchange preview(source_);
+  SessionOwed owed(*this, preview);
+  NoteActivity();
+  try {
+    if (!Command(preview, "top " + std::to_string(number) + " 100", true, result.Line, Deadline::max()))
+      return result;
+    if (!IsPositiveStatus(result.Line)) {
+      result.End = ExchangeEnd::Refused;
+      return result;
+    }
+    preview.AwaitBody(nullptr);
+    std::vector<std::string> lines;
+    DrainEnd end;
+    std::string error;
+    {
+      ReplyDrain reader(source_);
+      end = reader.Lines(Deadline::max(), lines, false);
+      error = reader.Error();
+    }
+    if (Ended(preview)) return result;
+    if (end != DrainEnd::Done) throw NetError(error);
+    preview.Received();
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (i > 0) result.Text += "\r\n";
+      result.Text += lines[i];
+    }
+  } catch (...) {
+    // A disconnect took the reply and closed the connection: no news.
+    if (Ended(preview)) return result;
+    throw;
+  }
+  result.End = ExchangeEnd::Done;
+  return result;
+}
+
+DownloadResult Pop3Session::Download(int number, MessageDownload& download, const std::string& folder,
+                                     const RawReplyEvents& events) {
+  DownloadResult result;
+  SessionExchange exchange(*this);
+  // From the command on, the server owes the reply: a disconnect in the
+  // meantime finishes this download before it sends anything.
+  SessionOwed owed(*this, download);
+  NoteActivity();
+  try {
+    connection_.WriteLine("retr " + std::to_string(number));
+    if (Ended(download)) return result;
+    DrainEnd end;
+    std::string error;
+    {
+      ReplyDrain reader(source_);
+      end = reader.StatusLine(Deadline::max(), &result.Line);
+      error = reader.Error();
+    }
+    if (Ended(download)) return result;
+    if (end != DrainEnd::Done) throw NetError(error);
+  } catch (...) {
+    if (Ended(download)) return result;
+    throw;
+  }
+  const bool accepted = IsPositiveStatus(result.Line);
+  download.StatusRead(accepted);
+  if (!accepted) {
+    result.End = ExchangeEnd::Refused;
+    return result;
+  }
+  if (!DirectoryExists(folder)) result.FolderMade = ForceDirectories(folder);
+  // A folder that cannot be written is told after the read: the server
+  // sends the message all the same, and it must be read to its end.
+  download.Open(folder);
+  RawReplyEvents hooks = events;
+  hooks.Activity = [this, activity = events.Activity] {
+    NoteActivity();
+    if (activity) activity();
+  };
+  if (!hooks.Stop) hooks.Stop = [this] { return WindowClosing(); };
+  if (download.Read(hooks) != RawReplyEnd::Complete || WindowClosing()) return result;
+  result.End = ExchangeEnd::Done;
+  return result;
+}
+
+// ---- keep-alive ----
+
+void Pop3Session::KeepAlive(uint32_t idleMs) {
+  // Another exchange is waiting for its reply: a NOOP now would take that
+  // reply for its own. The waiting exchange is activity enough.
+  if (Busy()) return;
+  // The tick wraps after 49.7 days; the difference of two unsigned 32-bit
+  // ticks is the elapsed time across the wrap as well.
+  const uint32_t idle = TickCount() - activityTick_;
+  if (idle <= idleMs || !connection_.IsOpen()) return;
+  SessionExchange exchange(*this);
+  TrackedExchange noop(source_);
+  SessionOwed owed(*this, noop);
+  std::string status;
+  try {
+    Command(noop, "noop", false, status, Deadline::max());
+  } catch (...) {
+    // A disconnect took the reply and closed the connection: no news.
+    if (Ended(noop)) return;
+    throw;
+  }
+}
+
+// ---- the disconnect ----
+
+Deadline Pop3Session::StepDeadline() const {
+  return std::min(closeDeadline_, std::chrono::steady_clock::now() + replyBound_);
+}
+
+bool Pop3Session::BoundForClose() {
+  const Deadline end = std::chrono::steady_clock::now() + closeBound_;
+  if (end >= closeDeadline_) return false;
+  closeDeadline_ = end;
+  return true;
+}
+
+bool Pop3Session::DeleteStep(int number, CloseResult& result) {
+  try {
+    connection_.WriteLine("dele " + std::to_string(number));
+  } catch (const std::exception& e) {
+    result.Failure = e.what();
+    return false;
+  }
+  std::string status;
+  ReplyDrain reader(source_);
+  const DrainEnd end = reader.StatusLine(StepDeadline(), &status);
+  if (end == DrainEnd::TimedOut) {
+    result.Unconfirmed = true;
+    return false;
+  }
+  if (end == DrainEnd::Failed) {
+    result.Failure = reader.Error();
+    return false;
+  }
+  // Any answer lets the disconnect go on; only "+OK" deleted the message.
+  if (IsPositiveStatus(status)) result.Deleted.push_back(number);
+  return true;
+}
+
+CloseResult Pop3Session::Close(const std::vector<int>& numbers) {
+  CloseResult result;
+  const bool otherExchange = Busy();
+  OutstandingExchange* owedExchange = outstanding_;
+  SetState(SessionState::Closing);
+  struct CloseEnds {
+    Pop3Session& session;
+    ~CloseEnds() {
+      session.closeDeadline_ = Deadline::max();
+      session.SetState(SessionState::Disconnected);
+    }
+  } closeEnds{*this};
+  NoteActivity();
+  {
+    SessionExchange exchange(*this);
+    if (numbers.empty()) {
+      // Nothing to delete: whatever is owed is left unread.
+      if (owedExchange) owedExchange->Abandon();
+    } else {
+      // No "dele" while another reply is owed: it would be taken for the
+      // owed reply's, or the other's for it. An exchange that does not say
+      // what it owes cannot be finished, so nothing is deleted.
+      const bool clear = owedExchange ? owedExchange->Finish(StepDeadline()) : !otherExchange;
+      if (!clear) {
+        result.Unconfirmed = true;
+      } else {
+        for (int number : numbers) {
+          if (!DeleteStep(number, result)) break;
+        }
+      }
+    }
+    // After a reply that did not come nothing more is sent.
+    if (!result.Unconfirmed && result.Failure.empty()) {
+      try {
+        connection_.WriteLine("quit");
+      } catch (const std::exception& e) {
+        result.Failure = e.what();
+      }
+    }
+  }
+  try {
+    connection_.Close();
+  } catch (...) {
+  }
+  return result;
+}
+
+}  // namespace brevan
