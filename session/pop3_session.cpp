@@ -211,10 +211,10 @@ bool Pop3Session::GreetingStep() {
 bool Pop3Session::CapabilityStep() {
   // RFC 2449: asked once per connection; only a server that declares
   // PIPELINING gets the listing's commands ahead of their replies. The reply
-  // is awaited kCapaBound at most: a server whose reply never ends loses the
+  // is awaited capaBound_ at most: a server whose reply never ends loses the
   // connection, so none of its later bytes is ever taken for another reply.
   auto* login = static_cast<TrackedExchange*>(outstanding_);
-  const Deadline deadline = std::chrono::steady_clock::now() + kCapaBound;
+  const Deadline deadline = std::chrono::steady_clock::now() + capaBound_;
   std::string status;
   if (!Command(*login, "capa", true, status, deadline)) return false;
   // A server without CAPA answers "-ERR" and no lines follow. One that

@@ -163,6 +163,7 @@ class Pop3Session {
   static constexpr std::chrono::milliseconds kCloseBound{10000};
   // The CAPA reply may take this long before the connection is given up.
   static constexpr std::chrono::milliseconds kCapaBound{10000};
+  void SetCapaBound(std::chrono::milliseconds bound) { capaBound_ = bound; }
   std::chrono::milliseconds ReplyBound() const { return replyBound_; }
   std::chrono::milliseconds CloseBoundValue() const { return closeBound_; }
   void SetBounds(std::chrono::milliseconds reply, std::chrono::milliseconds close) {
@@ -215,6 +216,7 @@ class Pop3Session {
   Deadline closeDeadline_ = Deadline::max();
   std::chrono::milliseconds replyBound_ = kReplyBound;
   std::chrono::milliseconds closeBound_ = kCloseBound;
+  std::chrono::milliseconds capaBound_ = kCapaBound;
 };
 
 // Marks one command exchange on the session's connection while it lives.

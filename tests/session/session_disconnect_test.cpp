@@ -13,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 #include "app/dialogs.h"
@@ -365,6 +366,8 @@ struct DuringRow {
   // The server ends its reply this late: a "dele" sent before it would take
   // a line of the reply for its own, so the disconnect cannot end sooner.
   double notBefore = 0;
+  // The click comes this long after the trigger, once the reply is partly in.
+  double clickAfter = 0;
 };
 void PrintTo(const DuringRow& row, std::ostream* os) { *os << row.name; }
 
@@ -383,8 +386,14 @@ TEST_P(DisconnectDuring, EndsTheExchangeBeforeTheFirstDele) {
   w->SetDisconnectBounds(800ms, 800ms);
   AddRows(3, {1, 3});
   w->ListView1->topLevelItem(0)->setSelected(true);
-  When([&] { return server.Commands().size() == 5 && server.Commands().back() == row.trigger; },
-       [&] { w->btnDisconnect->click(); });
+  std::optional<Clock::time_point> triggered;
+  When(
+      [&] {
+        if (!triggered && server.Commands().size() == 5 && server.Commands().back() == row.trigger)
+          triggered = Clock::now();
+        return triggered && Seconds(Clock::now() - *triggered) >= row.clickAfter;
+      },
+      [&] { w->btnDisconnect->click(); });
   const auto start = Clock::now();
   if (row.start) {
     now += 120001;
@@ -423,6 +432,13 @@ INSTANTIATE_TEST_SUITE_P(
                     s.AwaitCommand().SendLine("+OK").SendLine("first").Delay(400).SendLine("..second").SendLine(".");
                   },
                   "top 1 100", kDeleted, false, nullptr, 0.35},
+        // The reply's last line is on its way when the user clicks: the
+        // disconnect reads it to its end and deletes.
+        DuringRow{"preview_last_line_late",
+                  [](ScriptedPop3Server& s) {
+                    s.AwaitCommand().SendLine("+OK").Send("first\r\n.").Delay(600).Send("\r\n");
+                  },
+                  "top 1 100", kDeleted, false, nullptr, 0.55, 0.3},
         DuringRow{"preview_status_line_late",
                   [](ScriptedPop3Server& s) { s.AwaitCommand().Delay(300).SendLine("+OK").SendLine("a").SendLine("."); },
                   "top 1 100", kDeleted, false},

@@ -539,5 +539,50 @@ TEST(SanitizeServerLine, MasksControlBytesAndKeepsDoubleByteCharacters) {
   EXPECT_EQ(cut, std::string(511, 'x') + "...");
 }
 
+// ---- a CAPA reply that never ends ----
+
+struct EndlessCapaRow {
+  const char* name;
+  int capaBoundMs;
+  bool clickDisconnect;  // during the CAPA wait (the greeting's own wait for more lines is over)
+};
+void PrintTo(const EndlessCapaRow& row, std::ostream* os) { *os << row.name; }
+
+class EndlessCapa : public SessionLifecycleTest, public ::testing::WithParamInterface<EndlessCapaRow> {};
+
+// A server that answers every command with a bare "+OK" never ends its CAPA
+// reply: the login gives up the connection at the bound, or at once on a
+// Disconnect, and nothing it sends later is read as another reply.
+TEST_P(EndlessCapa, EndsTheLoginAndSendsNothingMore) {
+  const EndlessCapaRow& row = GetParam();
+  ScriptedPop3Server server;
+  server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  // Only a client that waits for ever would still be here when this comes.
+  server.AwaitCommand().SendLine("+OK").Delay(5000).SendLine("+OK").SendLine(".").CloseConnection();
+  TForm1* w = Window();
+  w->Session.SetCapaBound(std::chrono::milliseconds(row.capaBoundMs));
+  if (row.clickDisconnect) QTimer::singleShot(1500, w, [w] { w->btnDisconnect->click(); });
+  const auto start = std::chrono::steady_clock::now();
+  Connect(server.Port());
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(took, 3.5);
+  EXPECT_FALSE(w->IsConnected());
+  EXPECT_TRUE(w->btnConnect->isEnabled());
+  EXPECT_EQ(w->ListView1->topLevelItemCount(), 0);
+  ASSERT_TRUE(server.WaitForConnectionsEnded(1, 2000)) << "connection left open";
+  std::vector<std::string> sent{"user alice", "pass secret", "capa"};
+  if (row.clickDisconnect) sent.push_back("quit");
+  EXPECT_EQ(server.Commands(), sent);
+  EXPECT_TRUE(dialogs_.messages.empty());
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, EndlessCapa,
+                         ::testing::Values(EndlessCapaRow{"bound_passes", 500, false},
+                                           EndlessCapaRow{"disconnect_click", 30000, true}),
+                         [](const ::testing::TestParamInfo<EndlessCapaRow>& info) {
+                           return std::string(info.param.name);
+                         });
+
 }  // namespace
 }  // namespace brevan::testing
