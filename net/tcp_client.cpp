@@ -22,7 +22,7 @@ namespace brevan {
 namespace {
 
 constexpr size_t kReceiveChunk = 32768;  // the most one receive asks for
-constexpr int kSliceMs = 250;            // longest wait without servicing
+constexpr int kSliceMs = 50;             // longest wait without servicing
 
 std::function<void()>& ServiceCallback() {
   static std::function<void()> callback;
@@ -417,8 +417,8 @@ std::string TIdTCPConnection::LastReply() const { return ReplyLines.empty() ? st
 
 namespace {
 
-// The slices of a wait: a finite wait is a run of 250 ms slices of which
-// only the first may be shorter (600 ms: 100, 250, 250).
+// The slices of a wait: a finite wait is a run of 50 ms slices of which
+// only the first may be shorter (120 ms: 20, 50, 50).
 int FirstSlice(int timeoutMs) {
   if (timeoutMs < 0) return kSliceMs;
   if (timeoutMs <= kSliceMs) return timeoutMs;

@@ -92,7 +92,7 @@ class TIdTCPConnection {
   size_t SendSomeAndReceive(std::string_view out, int timeoutMs);
 
   // The one service callback of the program (the anti-freeze): run after every
-  // wait slice of at most 250 ms (reads, the TCP connect, the TLS handshake)
+  // wait slice of at most 50 ms (reads, the TCP connect, the TLS handshake)
   // and after each send on a plain connection. Only name resolution in Open
   // runs without it.
   static void SetServiceCallback(std::function<void()> callback);

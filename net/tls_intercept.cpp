@@ -241,7 +241,7 @@ void TIdConnectionInterceptOpenSSL::AnnounceServerName(const std::string& server
 // The client handshake on the non-blocking socket, for at most timeoutMs in
 // all, waiting in slices so that eachSlice can service the program.
 void TIdConnectionInterceptOpenSSL::Handshake(int timeoutMs, const std::function<void()>& eachSlice) {
-  constexpr long long kSliceMs = 250;  // the longest wait without servicing
+  constexpr long long kSliceMs = 50;  // the longest wait without servicing
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     auto [r, e, sysErr] = CallSsl(ssl_, [&] { return g_api.connect(ssl_); });

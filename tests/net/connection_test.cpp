@@ -247,7 +247,7 @@ void PrintTo(const SliceRow& row, std::ostream* os) { *os << row.name; }
 class WaitSlices : public Connection, public ::testing::WithParamInterface<SliceRow> {};
 
 // A wait that sees no data services the program once per slice of at most
-// 250 ms, of which only the first is shorter.
+// 50 ms, of which only the first is shorter.
 TEST_P(WaitSlices, ServiceRunsOncePerSlice) {
   ScriptedPop3Server server;
   server.AwaitClientClose();
@@ -264,9 +264,9 @@ TEST_P(WaitSlices, ServiceRunsOncePerSlice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Timeouts, WaitSlices,
-                         ::testing::Values(SliceRow{"zero", 0, 1}, SliceRow{"short", 100, 1}, SliceRow{"one_slice", 250, 1},
-                                           SliceRow{"just_over", 251, 2}, SliceRow{"six_hundred", 600, 3},
-                                           SliceRow{"one_second", 1000, 4}),
+                         ::testing::Values(SliceRow{"zero", 0, 1}, SliceRow{"short", 30, 1}, SliceRow{"one_slice", 50, 1},
+                                           SliceRow{"just_over", 51, 2}, SliceRow{"six_hundred", 600, 12},
+                                           SliceRow{"one_second", 1000, 20}),
                          [](const ::testing::TestParamInfo<SliceRow>& info) { return std::string(info.param.name); });
 
 TEST_F(Connection, InfiniteWaitServicesUntilDataComes) {
