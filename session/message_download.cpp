@@ -5,7 +5,7 @@
 #include <future>
 #include <system_error>
 
-#include "common/trim.h"
+#include "session/reply_drain.h"
 
 namespace brevan {
 
@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 
 // The longest single wait while a reply is drained against a deadline: the
 // connection services the window after each one.
-constexpr int kDrainSliceMs = 250;
+constexpr int kDrainSliceMs = 50;
 // The file is written in pieces of this size: the received chunks are small,
 // and a write costs the file system far less per byte when it is large.
 constexpr size_t kWriteBatch = 1024 * 1024;
@@ -105,27 +105,11 @@ bool MessageDownload::Finish(Deadline deadline) {
 }
 
 bool MessageDownload::ReadStatusLine(Deadline deadline, bool& accepted) {
-  // As SendCommand reads it: blank lines before the status line are skipped.
-  // Taken a byte at a time, so nothing after the line leaves the buffer.
-  std::string line;
-  for (;;) {
-    while (source_.BufferedByteCount() > 0) {
-      const std::string byte = source_.TakeBytes(1);
-      if (byte != "\n") {
-        line += byte;
-        continue;
-      }
-      const std::string status = TrimBlank(line);
-      line.clear();
-      if (status.empty()) continue;
-      accepted = status.compare(0, 3, "+OK") == 0;
-      return true;
-    }
-    if (!source_.IsOpen()) return false;
-    const int wait = WaitBefore(deadline);
-    if (wait <= 0) return false;
-    source_.WaitForData(wait);
-  }
+  std::string status;
+  ReplyDrain reader(source_);
+  if (reader.StatusLine(deadline, &status) != DrainEnd::Done) return false;
+  accepted = IsPositiveStatus(status);
+  return true;
 }
 
 bool MessageDownload::DropRestOfMessage(Deadline deadline) {

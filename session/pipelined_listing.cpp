@@ -5,6 +5,7 @@
 
 #include "common/trim.h"
 #include "net/tcp_client.h"
+#include "session/reply_drain.h"
 
 namespace brevan {
 
@@ -15,10 +16,6 @@ using Clock = std::chrono::steady_clock;
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == AsciiLower(prefix);
 }
-
-// The listing judges a TOP status line as every command of the session does:
-// exactly "+OK", so "+ok" is a refusal.
-bool IsPositive(const std::string& status) { return status.compare(0, 3, "+OK") == 0; }
 
 int MillisecondsSince(Clock::time_point then) {
   return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then).count());
@@ -35,18 +32,6 @@ bool CapabilitiesOfferPipelining(const std::vector<std::string>& capabilityLines
     if (AsciiLower(tag) == "pipelining") return true;
   }
   return false;
-}
-
-bool AskPipelining(TIdTCPConnection& connection) {
-  connection.SendCommand("capa");
-  const std::string status = connection.LastReply();
-  // A server without CAPA answers "-ERR" and no lines follow. One that
-  // answers "+ok" is not taken at its word, but its lines are read all the
-  // same: left unread, they would be taken for the next command's reply.
-  if (!StartsWithNoCase(status, "+OK")) return false;
-  std::vector<std::string> lines;
-  connection.CaptureLines(lines, ".", false);
-  return IsPositive(status) && CapabilitiesOfferPipelining(lines);
 }
 
 PipelinedListing::PipelinedListing(TIdTCPConnection& connection, bool pipelining,
@@ -182,7 +167,7 @@ void PipelinedListing::StatusDone(bool discard) {
   const Command& command = commands_[nextReply_];
   // The LIST status is not judged: its lines are read up to "." whatever it
   // says. A TOP reply has lines only after "+OK".
-  if (command.number == 0 || IsPositive(statusLines_.back())) {
+  if (command.number == 0 || IsPositiveStatus(statusLines_.back())) {
     part_ = ReplyPart::Lines;
     return;
   }

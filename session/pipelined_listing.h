@@ -27,11 +27,6 @@ class TIdTCPConnection;
 // the PIPELINING capability: the first word of a line, in any case.
 bool CapabilitiesOfferPipelining(const std::vector<std::string>& capabilityLines);
 
-// Sends "capa" and reads its reply; true when the server offers pipelining.
-// A "-ERR" reply (a server that predates RFC 2449) means no. Transport
-// failures raise, as every command does.
-bool AskPipelining(TIdTCPConnection& connection);
-
 // Bytes of TOP commands the pipelined listing keeps outstanding: a few
 // thousand messages go out in a handful of round trips, and the commands
 // always fit the socket buffers of both ends.

@@ -101,18 +101,12 @@ constexpr int kRawReplyBusyWait = 500;    // ms, after a full chunk
 constexpr int kRawReplyMaxFailures = 15;  // failed waits in a row tolerated before closing
 constexpr int kRawReplyEventsMs = 10;     // the loop's own event rounds, at most this often
 
-// True when the received text ends the reply: its last ten bytes hold CR LF
-// "." CR LF, or the whole text is the terminating line alone (an empty reply
-// body, where no line break precedes the ".").
-bool RawReplyEnded(std::string_view received);
-
-// Removes every CR LF "." CR LF (the terminating line with the line break
-// before it), and a terminating line that stands alone at the start.
-void RemoveReplyTerminator(std::string& received);
-
-// RawReplyEnded and RemoveReplyTerminator worked out piece by piece, as the
-// bytes arrive: the pieces given out, joined, equal RemoveReplyTerminator of
-// all the bytes taken, however they were split. Only what may still turn out
+// The end of a raw reply: its last ten bytes hold CR LF "." CR LF, or the
+// whole text is the terminating line alone (an empty reply body, where no
+// line break precedes the "."). Every CR LF "." CR LF is removed, and a
+// terminating line that stands alone at the start. Worked out piece by
+// piece, as the bytes arrive: the pieces given out, joined, are the bytes
+// taken with every terminator removed, however they were split, however they were split. Only what may still turn out
 // to be the start of a CR LF "." CR LF (at most four bytes, three at the
 // very start) is held back until the next bytes or Flush decide it.
 class ReplyTerminatorFilter {

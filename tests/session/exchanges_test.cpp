@@ -2,6 +2,7 @@
 // raw reply read fed in every possible split, and its failure counting.
 #include "session/pop3_exchanges.h"
 
+#include "reply_reference.h"
 #include "scripted_reply_source.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 namespace brevan {
 namespace {
 
+using testing_support::RawReplyEnded;
+using testing_support::RemoveReplyTerminator;
 using testing_support::ScriptedSource;
 
 using namespace std::string_literals;

@@ -9,11 +9,13 @@
 #include "messages_fixture.h"
 #include "net/tcp_client.h"
 #include "session/pipelined_listing.h"
+#include "capa_question.h"
 #include "tests/support/dovecot_server.h"
 
 namespace brevan {
 namespace {
 
+using testing_support::AskPipelining;
 using testing_support::WindowTest;
 
 // RFC 2047 section 4.2: in a Q word "_" stands for a blank.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/file_io.h"
+#include "reply_reference.h"
 #include "scripted_reply_source.h"
 #include "tests/support/named_rows.h"
 
@@ -26,6 +27,8 @@ namespace brevan {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::RawReplyEnded;
+using testing_support::RemoveReplyTerminator;
 using testing_support::ScriptedSource;
 using namespace std::string_literals;
 

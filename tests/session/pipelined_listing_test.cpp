@@ -13,12 +13,14 @@
 
 #include "net/tcp_client.h"
 #include "session/pipelined_listing.h"
+#include "capa_question.h"
 #include "tests/support/delay_proxy.h"
 #include "tests/support/scripted_pop3_server.h"
 
 namespace brevan {
 namespace {
 
+using testing_support::AskPipelining;
 using test::Pop3Fault;
 using test::Pop3Mailbox;
 using test::ScriptedPop3Server;
