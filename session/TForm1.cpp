@@ -148,7 +148,7 @@ const std::string& PromoFtpServerUrl() {
   return url;
 }
 const std::string& HomePageUrl() {
-  static const std::string url = "http://brevan.example.com/";
+  static const std::string url = "https://brevan.example.com/";
   return url;
 }
 

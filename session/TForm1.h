@@ -287,6 +287,8 @@ const std::string& PromoMailServerText();
 const std::string& PromoFtpServerText();
 const std::string& PromoMailServerUrl();
 const std::string& PromoFtpServerUrl();
+// The home page: the About box shows it, and it is the address the package
+// and the desktop metadata give (dist/).
 const std::string& HomePageUrl();
 
 }  // namespace brevan
