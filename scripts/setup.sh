@@ -10,9 +10,10 @@ cd "$(dirname "$0")/.."
 run_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libicu-dev libpcre3-dev
   libssl-dev libssl3 xdg-utils dpkg-dev file)
 # desktop-file-utils and appstream validate the installed desktop files; xvfb
-# and x11-utils show the installed program on a virtual display.
+# and x11-utils show the installed program on a virtual display; lintian
+# checks the package.
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d python3 openssl desktop-file-utils appstream
-  xvfb x11-utils)
+  xvfb x11-utils lintian)
 pkgs=("${run_pkgs[@]}")
 [ "$mode" = test ] && pkgs+=("${test_pkgs[@]}")
 
