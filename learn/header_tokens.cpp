@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <unordered_map>
 
 #include "decode/codecs.h"
 
@@ -14,7 +16,66 @@ namespace {
 // More raw tokens than this are not even collected: a hostile block of a
 // million words costs no more than a long honest one.
 constexpr size_t kMaxRawTokens = 4 * kMaxTokensPerMessage;
-// One header value is looked at up to this length (a folded Received chain
+
+}  // namespace
+
+// Collects the raw tokens of one block into a TokenList's buffer; Finish
+// sorts them, drops repeats and applies the cap.
+class TokenSink {
+ public:
+  explicit TokenSink(TokenList& list) : list_(list) {
+    list_.text_.clear();
+    list_.spans_.clear();
+    list_.views_.clear();
+  }
+  void Add(std::string_view prefix, std::string_view word) {
+    if (list_.spans_.size() >= kMaxRawTokens || word.empty()) return;
+    const auto offset = static_cast<uint32_t>(list_.text_.size());
+    list_.text_.append(prefix);
+    if (word.size() > kMaxTokenBytes) {
+      // A long run of letters is itself a clue; its exact text is not.
+      list_.text_.append("skip:");
+      list_.text_.append(std::to_string(word.size() / 10 * 10));
+    } else {
+      list_.text_.append(word);
+    }
+    list_.spans_.emplace_back(offset, static_cast<uint32_t>(list_.text_.size() - offset));
+  }
+  void Finish() {
+    // Repeats go through a small open-addressed table of the tokens kept so
+    // far (sorting the tokens cost more than finding them).
+    std::vector<std::string_view>& views = list_.views_;
+    std::vector<uint32_t>& table = list_.table_;
+    size_t capacity = 64;
+    while (capacity < list_.spans_.size() * 2) capacity *= 2;
+    table.assign(capacity, 0);
+    views.reserve(list_.spans_.size());
+    const std::hash<std::string_view> hash;
+    for (const auto& [offset, length] : list_.spans_) {
+      if (views.size() >= kMaxTokensPerMessage) break;
+      const std::string_view token(list_.text_.data() + offset, length);
+      size_t slot = hash(token) & (capacity - 1);
+      for (;;) {
+        const uint32_t held = table[slot];
+        if (held == 0) {
+          views.push_back(token);
+          table[slot] = static_cast<uint32_t>(views.size());
+          break;
+        }
+        if (views[held - 1] == token) break;
+        slot = (slot + 1) & (capacity - 1);
+      }
+    }
+  }
+
+ private:
+  TokenList& list_;
+};
+
+namespace {
+
+
+// One header value is looked at up to this length (a folded Received line
 // or a long To list is far shorter).
 constexpr size_t kMaxValueBytes = 16 * 1024;
 
@@ -22,6 +83,13 @@ char AsciiLowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(
 
 std::string AsciiLowerCopy(std::string_view text) {
   std::string out(text);
+  for (char& c : out) c = AsciiLowerChar(c);
+  return out;
+}
+
+// The same into a buffer that keeps its room from one header to the next.
+const std::string& AsciiLowerInto(std::string& out, std::string_view text) {
+  out.assign(text);
   for (char& c : out) c = AsciiLowerChar(c);
   return out;
 }
@@ -123,32 +191,6 @@ size_t EncodedWordAt(std::string_view text, size_t at, std::string& decoded) {
 
 // ---- the tokens ----
 
-class TokenSink {
- public:
-  void Add(std::string_view prefix, std::string_view word) {
-    if (raw_.size() >= kMaxRawTokens || word.empty()) return;
-    if (word.size() > kMaxTokenBytes) {
-      // A long run of letters is itself a clue; its exact text is not.
-      raw_.push_back(std::string(prefix) + "skip:" + std::to_string(word.size() / 10 * 10));
-      return;
-    }
-    std::string token;
-    token.reserve(prefix.size() + word.size());
-    token.append(prefix);
-    token.append(word);
-    raw_.push_back(std::move(token));
-  }
-  std::vector<std::string> Take() {
-    std::sort(raw_.begin(), raw_.end());
-    raw_.erase(std::unique(raw_.begin(), raw_.end()), raw_.end());
-    if (raw_.size() > kMaxTokensPerMessage) raw_.resize(kMaxTokensPerMessage);
-    return std::move(raw_);
-  }
-
- private:
-  std::vector<std::string> raw_;
-};
-
 // Chinese, Japanese and Korean characters: written without blanks.
 bool IsCjk(uint32_t cp) {
   return (cp >= 0x3040 && cp <= 0x30FF) || (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) ||
@@ -236,23 +278,6 @@ bool IsLocalPartByte(char c) {
          c == '~';
 }
 
-// A domain and each of its parents with at least two labels, and its
-// top-level label: "a.b.example.com" gives a.b.example.com, b.example.com,
-// example.com and tld:com.
-void AddDomain(TokenSink& sink, std::string_view prefix, std::string_view domain) {
-  while (!domain.empty() && domain.back() == '.') domain.remove_suffix(1);
-  while (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
-  if (domain.empty()) return;
-  std::string_view rest = domain;
-  for (int depth = 0; depth < 8; ++depth) {
-    const size_t dot = rest.find('.');
-    if (dot == std::string_view::npos) break;
-    sink.Add(prefix, rest);
-    rest.remove_prefix(dot + 1);
-  }
-  if (rest.find('.') == std::string_view::npos) sink.Add(std::string(prefix) + "tld:", rest);
-}
-
 bool IsIpv4(std::string_view text) {
   int dots = 0;
   int digits = 0;
@@ -270,6 +295,50 @@ bool IsIpv4(std::string_view text) {
   return dots == 3 && digits > 0;
 }
 
+// A name whose last label is letters only ("mail.example.com", not a
+// version number such as "fetchmail-5.9.0").
+bool IsHostName(std::string_view word) {
+  const size_t dot = word.rfind('.');
+  if (dot == std::string_view::npos || dot + 1 >= word.size()) return false;
+  return std::all_of(word.begin() + static_cast<std::ptrdiff_t>(dot + 1), word.end(),
+                     [](char c) { return c >= 'a' && c <= 'z'; });
+}
+
+// The tokens of one kind of header: "received:" for the host itself,
+// "received:tld:" for its top-level label, and so on.
+struct Prefixes {
+  std::string base;    // "from:"
+  std::string addr;    // "from:addr:"
+  std::string domain;  // "from:domain:"
+  std::string tld;     // "from:domain:tld:"
+  std::string hostTld; // "from:tld:"
+  std::string ip;      // "from:ip:"
+  explicit Prefixes(std::string_view name)
+      : base(std::string(name) + ":"),
+        addr(base + "addr:"),
+        domain(base + "domain:"),
+        tld(domain + "tld:"),
+        hostTld(base + "tld:"),
+        ip(base + "ip:") {}
+};
+
+// A domain and each of its parents with at least two labels, and its
+// top-level label: "a.b.example.com" gives a.b.example.com, b.example.com,
+// example.com and tld:com.
+void AddDomain(TokenSink& sink, std::string_view prefix, std::string_view tldPrefix, std::string_view domain) {
+  while (!domain.empty() && domain.back() == '.') domain.remove_suffix(1);
+  while (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
+  if (domain.empty()) return;
+  std::string_view rest = domain;
+  for (int depth = 0; depth < 8; ++depth) {
+    const size_t dot = rest.find('.');
+    if (dot == std::string_view::npos) break;
+    sink.Add(prefix, rest);
+    rest.remove_prefix(dot + 1);
+  }
+  if (rest.find('.') == std::string_view::npos) sink.Add(tldPrefix, rest);
+}
+
 // An IPv4 address and its /24 and /16 networks.
 void AddAddressAndNetworks(TokenSink& sink, std::string_view prefix, std::string_view ip) {
   sink.Add(prefix, ip);
@@ -280,7 +349,7 @@ void AddAddressAndNetworks(TokenSink& sink, std::string_view prefix, std::string
 
 // Every mail address of a value (lower-cased): the whole address, its domain
 // and parents. Returns how many there were.
-int AddMailAddresses(TokenSink& sink, std::string_view prefix, std::string_view value) {
+int AddMailAddresses(TokenSink& sink, const Prefixes& prefixes, std::string_view value) {
   int count = 0;
   for (size_t at = value.find('@'); at != std::string_view::npos && count < 50; at = value.find('@', at + 1)) {
     size_t begin = at;
@@ -290,23 +359,14 @@ int AddMailAddresses(TokenSink& sink, std::string_view prefix, std::string_view 
     const std::string_view domain = value.substr(at + 1, end - at - 1);
     if (begin == at || domain.empty()) continue;
     ++count;
-    sink.Add(std::string(prefix) + "addr:", value.substr(begin, end - begin));
-    AddDomain(sink, std::string(prefix) + "domain:", domain);
+    sink.Add(prefixes.addr, value.substr(begin, end - begin));
+    AddDomain(sink, prefixes.domain, prefixes.tld, domain);
   }
   return count;
 }
 
-// A name whose last label is letters only ("mail.example.com", not a
-// version number such as "fetchmail-5.9.0").
-bool IsHostName(std::string_view word) {
-  const size_t dot = word.rfind('.');
-  if (dot == std::string_view::npos || dot + 1 >= word.size()) return false;
-  return std::all_of(word.begin() + static_cast<std::ptrdiff_t>(dot + 1), word.end(),
-                     [](char c) { return c >= 'a' && c <= 'z'; });
-}
-
 // Host names and IPv4 addresses of a Received line.
-void AddHosts(TokenSink& sink, std::string_view prefix, std::string_view value) {
+void AddHosts(TokenSink& sink, const Prefixes& prefixes, std::string_view value) {
   size_t i = 0;
   while (i < value.size()) {
     if (!IsDomainByte(value[i])) {
@@ -322,9 +382,9 @@ void AddHosts(TokenSink& sink, std::string_view prefix, std::string_view value) 
     while (!word.empty() && (word.back() == '.' || word.back() == '-')) word.remove_suffix(1);
     if (!beforeAt && !afterAt && word.find('.') != std::string_view::npos) {
       if (IsIpv4(word)) {
-        AddAddressAndNetworks(sink, std::string(prefix) + "ip:", word);
+        AddAddressAndNetworks(sink, prefixes.ip, word);
       } else if (IsHostName(word)) {
-        AddDomain(sink, prefix, word);
+        AddDomain(sink, prefixes.base, prefixes.hostTld, word);
       }
     }
     i = end;
@@ -348,38 +408,48 @@ std::string_view Bucket(size_t n) {
 }
 
 struct Header {
-  std::string name;  // lower-case
-  std::string_view value;
-  std::string unfolded;  // the value with its continuation lines, when folded
-  std::string_view Value() const { return unfolded.empty() ? value : std::string_view(unfolded); }
+  std::string_view name;   // lower-case, in the block's name buffer
+  std::string_view value;  // from after the colon to the end of its last continuation line
 };
 
-std::vector<Header> SplitHeaders(std::string_view block) {
+// The headers of a block. A folded header (RFC 5322 section 2.2.3) keeps its
+// line breaks inside its value: every reader here takes them for blanks.
+std::vector<Header> SplitHeaders(std::string_view block, std::string& names) {
   std::vector<Header> headers;
+  names.clear();
+  names.reserve(block.size());  // never reallocated below: the views stay valid
+  auto lineEnd = [&](size_t from) {
+    // A plain loop: find_first_of asks memchr once per byte.
+    while (from < block.size() && block[from] != '\r' && block[from] != '\n') ++from;
+    return from;
+  };
+  auto nextLine = [&](size_t end) {
+    if (end < block.size() && block[end] == '\r') ++end;
+    if (end < block.size() && block[end] == '\n') ++end;
+    return end;
+  };
   size_t i = 0;
   while (i < block.size() && headers.size() < 2000) {
-    size_t end = block.find_first_of("\r\n", i);
-    if (end == std::string_view::npos) end = block.size();
+    const size_t end = lineEnd(i);
     const std::string_view line = block.substr(i, end - i);
-    i = end;
-    if (i < block.size() && block[i] == '\r') ++i;
-    if (i < block.size() && block[i] == '\n') ++i;
-    if (line.empty()) continue;
-    if ((line[0] == ' ' || line[0] == '\t')) {
-      // RFC 5322 section 2.2.3: a folded line continues the header above it.
-      if (headers.empty()) continue;
-      Header& last = headers.back();
-      if (last.Value().size() >= kMaxValueBytes) continue;
-      if (last.unfolded.empty()) last.unfolded.assign(last.value);
-      last.unfolded += ' ';
-      last.unfolded.append(TrimBlanks(line).substr(0, kMaxValueBytes));
-      continue;
-    }
+    const size_t start = i;
+    i = nextLine(end);
+    if (line.empty() || line[0] == ' ' || line[0] == '\t') continue;  // a continuation without a header
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos || colon == 0 || colon > 60) continue;
     const std::string_view name = TrimBlanks(line.substr(0, colon));
     if (name.empty() || name.find(' ') != std::string_view::npos) continue;
-    headers.push_back({AsciiLowerCopy(name), TrimBlanks(line.substr(colon + 1)).substr(0, kMaxValueBytes), {}});
+    // The continuation lines that follow belong to this header.
+    size_t valueEnd = end;
+    while (i < block.size() && (block[i] == ' ' || block[i] == '\t')) {
+      valueEnd = lineEnd(i);
+      i = nextLine(valueEnd);
+    }
+    const size_t nameAt = names.size();
+    for (char c : name) names += AsciiLowerChar(c);
+    const size_t valueStart = start + colon + 1;
+    headers.push_back({std::string_view(names).substr(nameAt, name.size()),
+                       TrimBlanks(block.substr(valueStart, valueEnd - valueStart)).substr(0, kMaxValueBytes)});
   }
   return headers;
 }
@@ -452,87 +522,154 @@ std::string_view HeaderBlockOf(std::string_view bytes) {
 }
 
 std::vector<std::string> HeaderTokens(std::string_view block) {
-  TokenSink sink;
+  TokenList list;
+  TokenizeHeaderBlock(block, list);
+  std::vector<std::string> tokens(list.begin(), list.end());
+  std::sort(tokens.begin(), tokens.end());
+  return tokens;
+}
+
+namespace {
+
+enum class HeaderKind {
+  Other, Subject, From, Address, Recipients, Received, OriginatingIp, MessageId, ContentType, Mailer, Date, Words
+};
+
+struct HeaderRole {
+  HeaderKind kind;
+  Prefixes prefixes;
+};
+
+// What is taken from which header; every header also gives "has:<name>".
+const HeaderRole* RoleOf(std::string_view name) {
+  static const std::unordered_map<std::string_view, HeaderRole> roles = [] {
+    std::unordered_map<std::string_view, HeaderRole> map;
+    auto add = [&](std::string_view header, HeaderKind kind, std::string_view prefix) {
+      map.emplace(header, HeaderRole{kind, Prefixes(prefix)});
+    };
+    add("subject", HeaderKind::Subject, "subject");
+    add("from", HeaderKind::From, "from");
+    for (std::string_view header : {"reply-to", "return-path", "sender", "errors-to"})
+      add(header, HeaderKind::Address, header);
+    add("to", HeaderKind::Recipients, "to");
+    add("cc", HeaderKind::Recipients, "to");
+    add("received", HeaderKind::Received, "received");
+    add("x-originating-ip", HeaderKind::OriginatingIp, "x-originating-ip");
+    add("message-id", HeaderKind::MessageId, "message-id");
+    add("content-type", HeaderKind::ContentType, "content-type");
+    for (std::string_view header : {"x-mailer", "user-agent", "x-mimeole", "x-newsreader"})
+      add(header, HeaderKind::Mailer, "mailer");
+    add("date", HeaderKind::Date, "date");
+    for (std::string_view header : {"precedence", "x-priority", "x-msmail-priority", "importance",
+                                    "content-transfer-encoding", "mime-version", "list-id", "x-beenthere",
+                                    "organization", "list-unsubscribe", "x-mailing-list", "mailing-list"})
+      add(header, HeaderKind::Words, header);
+    return map;
+  }();
+  const auto found = roles.find(name);
+  return found == roles.end() ? nullptr : &found->second;
+}
+
+}  // namespace
+
+void TokenizeHeaderBlock(std::string_view block, TokenList& list) {
+  TokenSink sink(list);
   block = block.substr(0, kMaxHeaderBytes);
-  const std::vector<Header> headers = SplitHeaders(block);
+  std::string names;
+  const std::vector<Header> headers = SplitHeaders(block, names);
   size_t received = 0;
   size_t recipients = 0;
-  bool seen[6] = {};
-  static constexpr std::string_view kExpected[6] = {"date", "message-id", "to", "subject", "mime-version", "from"};
+  static constexpr std::string_view kExpected[] = {"date", "message-id", "to", "subject", "mime-version", "from"};
+  bool seen[std::size(kExpected)] = {};
+  std::string text;
   for (const Header& header : headers) {
-    const std::string& name = header.name;
-    const std::string_view value = header.Value();
-    for (size_t k = 0; k < 6; ++k) {
+    const std::string_view name = header.name;
+    const std::string_view value = header.value;
+    for (size_t k = 0; k < std::size(kExpected); ++k) {
       if (name == kExpected[k]) seen[k] = true;
     }
     sink.Add("has:", name);
-    if (name == "subject") {
-      AddSubject(sink, value);
-      AddEncodings(sink, "subject:encoded:", value);
-    } else if (name == "from") {
-      const std::string text = AsciiLowerCopy(DecodeHeaderToUtf8(value));
-      // The display name's words; the address goes in whole, with its domains.
-      std::string name_part = text;
-      const size_t lt = name_part.find('<');
-      if (lt != std::string::npos) name_part.resize(lt);
-      if (name_part.find('@') == std::string::npos) AddTextWords(sink, "from:", name_part);
-      if (AddMailAddresses(sink, "from:", text) == 0) sink.Add("from:", "noaddress");
-      AddEncodings(sink, "from:encoded:", value);
-    } else if (name == "reply-to" || name == "return-path" || name == "sender" || name == "errors-to") {
-      AddMailAddresses(sink, name + ":", AsciiLowerCopy(value));
-    } else if (name == "to" || name == "cc") {
-      const std::string text = AsciiLowerCopy(value);
-      recipients += static_cast<size_t>(AddMailAddresses(sink, "to:", text));
-      if (text.find("undisclosed") != std::string::npos) sink.Add("to:", "undisclosed");
-    } else if (name == "received") {
-      ++received;
-      AddHosts(sink, "received:", AsciiLowerCopy(value));
-    } else if (name == "x-originating-ip") {
-      AddHosts(sink, "x-originating-ip:", AsciiLowerCopy(value));
-    } else if (name == "message-id") {
-      const std::string text = AsciiLowerCopy(value);
-      const size_t at = text.rfind('@');
-      if (at == std::string::npos) {
-        sink.Add("message-id:", "noat");
-      } else {
+    const HeaderRole* role = RoleOf(name);
+    if (!role) continue;
+    const Prefixes& prefixes = role->prefixes;
+    switch (role->kind) {
+      case HeaderKind::Subject:
+        AddSubject(sink, value);
+        AddEncodings(sink, "subject:encoded:", value);
+        break;
+      case HeaderKind::From: {
+        text = AsciiLowerCopy(DecodeHeaderToUtf8(value));
+        // The display name's words; the address goes in whole, with its domains.
+        std::string_view displayName = text;
+        displayName = displayName.substr(0, displayName.find('<'));
+        if (displayName.find('@') == std::string_view::npos) AddTextWords(sink, prefixes.base, displayName);
+        if (AddMailAddresses(sink, prefixes, text) == 0) sink.Add(prefixes.base, "noaddress");
+        AddEncodings(sink, "from:encoded:", value);
+        break;
+      }
+      case HeaderKind::Address:
+        AddMailAddresses(sink, prefixes, AsciiLowerInto(text, value));
+        break;
+      case HeaderKind::Recipients:
+        AsciiLowerInto(text, value);
+        recipients += static_cast<size_t>(AddMailAddresses(sink, prefixes, text));
+        if (text.find("undisclosed") != std::string::npos) sink.Add(prefixes.base, "undisclosed");
+        break;
+      case HeaderKind::Received:
+        ++received;
+        AddHosts(sink, prefixes, AsciiLowerInto(text, value));
+        break;
+      case HeaderKind::OriginatingIp:
+        AddHosts(sink, prefixes, AsciiLowerInto(text, value));
+        break;
+      case HeaderKind::MessageId: {
+        AsciiLowerInto(text, value);
+        const size_t at = text.rfind('@');
+        if (at == std::string::npos) {
+          sink.Add(prefixes.base, "noat");
+          break;
+        }
         size_t end = at + 1;
         while (end < text.size() && IsDomainByte(text[end])) ++end;
         const std::string_view domain = std::string_view(text).substr(at + 1, end - at - 1);
-        if (domain.empty()) sink.Add("message-id:", "nodomain");
-        else AddDomain(sink, "message-id:", domain);
+        if (domain.empty()) sink.Add(prefixes.base, "nodomain");
+        else AddDomain(sink, prefixes.base, prefixes.hostTld, domain);
+        break;
       }
-    } else if (name == "content-type") {
-      const std::string text = AsciiLowerCopy(value);
-      std::string_view type = TrimBlanks(std::string_view(text).substr(0, text.find(';')));
-      sink.Add("content-type:", type);
-      const size_t charset = text.find("charset=");
-      if (charset != std::string::npos) {
-        std::string_view rest = std::string_view(text).substr(charset + 8);
-        if (!rest.empty() && rest.front() == '"') rest.remove_prefix(1);
-        size_t end = 0;
-        while (end < rest.size() && rest[end] != '"' && rest[end] != ';' && !IsBlankByte(rest[end])) ++end;
-        sink.Add("charset:", rest.substr(0, end));
+      case HeaderKind::ContentType: {
+        const std::string_view lower = AsciiLowerInto(text, value);
+        sink.Add(prefixes.base, TrimBlanks(lower.substr(0, lower.find(';'))));
+        const size_t charset = lower.find("charset=");
+        if (charset != std::string_view::npos) {
+          std::string_view rest = lower.substr(charset + 8);
+          if (!rest.empty() && rest.front() == '"') rest.remove_prefix(1);
+          size_t end = 0;
+          while (end < rest.size() && rest[end] != '"' && rest[end] != ';' && !IsBlankByte(rest[end])) ++end;
+          sink.Add("charset:", rest.substr(0, end));
+        }
+        break;
       }
-    } else if (name == "x-mailer" || name == "user-agent" || name == "x-mimeole" || name == "x-newsreader") {
-      AddRawWords(sink, "mailer:", value);
-    } else if (name == "date") {
-      // The zone says something of the sender's clock, the rest nothing.
-      const size_t blank = value.find_last_of(" \t");
-      const std::string_view zone = blank == std::string_view::npos ? value : value.substr(blank + 1);
-      sink.Add("date:zone:", AsciiLowerCopy(zone));
-    } else if (name == "precedence" || name == "x-priority" || name == "x-msmail-priority" || name == "importance" ||
-               name == "content-transfer-encoding" || name == "mime-version" || name == "list-id" ||
-               name == "x-beenthere" || name == "organization" || name == "list-unsubscribe" ||
-               name == "x-mailing-list" || name == "mailing-list") {
-      AddRawWords(sink, name + ":", value);
+      case HeaderKind::Mailer:
+      case HeaderKind::Words:
+        AddRawWords(sink, prefixes.base, value);
+        break;
+      case HeaderKind::Date: {
+        // The zone says something of the sender's clock, the rest nothing.
+        const size_t blank = value.find_last_of(" \t");
+        const std::string_view zone = blank == std::string_view::npos ? value : value.substr(blank + 1);
+        sink.Add("date:zone:", AsciiLowerCopy(zone));
+        break;
+      }
+      case HeaderKind::Other:
+        break;
     }
   }
-  for (size_t k = 0; k < 6; ++k) {
+  for (size_t k = 0; k < std::size(kExpected); ++k) {
     if (!seen[k]) sink.Add("missing:", kExpected[k]);
   }
   sink.Add("received:count:", Bucket(received));
   sink.Add("to:count:", Bucket(recipients));
-  return sink.Take();
+  sink.Finish();
 }
 
 }  // namespace brevan

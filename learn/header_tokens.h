@@ -14,6 +14,8 @@
 // (longer ones become a "skip" token telling their length), and a message
 // gives at most kMaxTokensPerMessage distinct tokens.
 #include <cstddef>
+#include <cstdint>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +26,29 @@ inline constexpr size_t kMaxHeaderBytes = 256 * 1024;
 inline constexpr size_t kMaxTokenBytes = 48;
 inline constexpr size_t kMaxTokensPerMessage = 600;
 
-// The distinct tokens of a header block, sorted.
+// The distinct tokens of one header block, in the order first seen, in one
+// buffer: judging a listing of thousands of messages makes no string per
+// token. Past kMaxTokensPerMessage, later tokens are dropped.
+class TokenList {
+ public:
+  size_t size() const { return views_.size(); }
+  bool empty() const { return views_.empty(); }
+  std::string_view operator[](size_t i) const { return views_[i]; }
+  std::vector<std::string_view>::const_iterator begin() const { return views_.begin(); }
+  std::vector<std::string_view>::const_iterator end() const { return views_.end(); }
+
+ private:
+  friend class TokenSink;
+  std::string text_;
+  std::vector<std::pair<uint32_t, uint32_t>> spans_;  // offset and length in text_
+  std::vector<std::string_view> views_;
+  std::vector<uint32_t> table_;  // Finish's table of repeats
+};
+
+// Fills tokens (its old contents go; its buffers are reused).
+void TokenizeHeaderBlock(std::string_view headerBlock, TokenList& tokens);
+
+// The same tokens as strings, sorted.
 std::vector<std::string> HeaderTokens(std::string_view headerBlock);
 
 // The header block of a message file's bytes: everything before the first

@@ -44,6 +44,18 @@ ListedHeaders ListedOf(const std::string& block) {
 
 }  // namespace
 
+BlockJudgement JudgeHeaderBlock(LearnedStore& store, const std::string& block) {
+  const ListedHeaders headers = ListedOf(block);
+  const RowMark mark = MarkListedRow(store, {}, headers.Subject, headers.Reason, block);
+  const LearnedJudgement learned = store.Judge(block);
+  BlockJudgement judgement;
+  judgement.Score = learned.Score;
+  judgement.Verdict = mark.Tick                                                              ? "junk"
+                      : (store.VerdictOn() && learned.Verdict == LearnedVerdict::Good) ? "good"
+                                                                                         : "unsure";
+  return judgement;
+}
+
 int RunLearnTool(const std::vector<std::string>& args, const std::string& defaultDb, std::ostream& out,
                  std::ostream& err) {
   std::string db = defaultDb;
@@ -101,15 +113,10 @@ int RunLearnTool(const std::vector<std::string>& args, const std::string& defaul
       blocks.push_back(std::move(block));
       continue;
     }
-    const ListedHeaders headers = ListedOf(block);
-    const RowMark mark = MarkListedRow(store, {}, headers.Subject, headers.Reason, block);
-    const LearnedJudgement learned = store.Judge(block);
-    const char* verdict = mark.Tick ? "junk"
-                          : (store.VerdictOn() && learned.Verdict == LearnedVerdict::Good) ? "good"
-                                                                                          : "unsure";
+    const BlockJudgement judgement = JudgeHeaderBlock(store, block);
     char score[16];
-    std::snprintf(score, sizeof score, "%.3f", learned.Score);
-    out << score << ' ' << verdict << ' ' << path << '\n';
+    std::snprintf(score, sizeof score, "%.3f", judgement.Score);
+    out << score << ' ' << judgement.Verdict << ' ' << path << '\n';
   }
   if (action == Action::Learn && store.Learn([&] {
         std::vector<LearnedStore::Lesson> lessons;

@@ -15,6 +15,17 @@
 
 namespace brevan {
 
+class LearnedStore;
+
+// judge's answer for one header block: the learned score, and "junk" exactly
+// when the window would tick the row with an empty rule file, "good" when the
+// learned verdict is on and confidently good, "unsure" otherwise.
+struct BlockJudgement {
+  double Score = 0.5;
+  const char* Verdict = "unsure";
+};
+BlockJudgement JudgeHeaderBlock(LearnedStore& store, const std::string& headerBlock);
+
 // args: the arguments after the program's name. defaultDb: the store the
 // window uses.
 int RunLearnTool(const std::vector<std::string>& args, const std::string& defaultDb, std::ostream& out,

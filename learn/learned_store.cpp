@@ -155,6 +155,8 @@ LearnedStore::LearnedStore(std::string path, CombinerSettings settings)
 LearnedStore::~LearnedStore() { CloseFile(); }
 
 void LearnedStore::CloseFile() {
+  sqlite3_finalize(dataVersionQuery_);
+  dataVersionQuery_ = nullptr;
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
 }
@@ -241,14 +243,19 @@ bool LearnedStore::PrepareSchema(std::string* failure, bool* broken) {
 
 int64_t LearnedStore::DataVersion() {
   if (!db_) return -1;
-  Statement read(db_, "PRAGMA data_version");
-  if (!read.Ok() || read.Step() != SQLITE_ROW) return -1;
-  return sqlite3_column_int64(read.get(), 0);
+  // Asked before every judgement: prepared once.
+  if (!dataVersionQuery_ && sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &dataVersionQuery_, nullptr) != SQLITE_OK)
+    return -1;
+  int64_t version = -1;
+  if (sqlite3_step(dataVersionQuery_) == SQLITE_ROW) version = sqlite3_column_int64(dataVersionQuery_, 0);
+  sqlite3_reset(dataVersionQuery_);
+  return version;
 }
 
 void LearnedStore::LoadCounts() {
-  counts_.clear();
+  counts_.Clear();
   junkMessages_ = goodMessages_ = 0;
+  lastRefresh_ = std::chrono::steady_clock::now();
   if (!db_) return;
   // One read transaction, so the counts and the totals agree (or the
   // caller's write transaction).
@@ -269,29 +276,34 @@ void LearnedStore::LoadCounts() {
     TokenCounts counts;
     counts.Junk = static_cast<uint32_t>(std::max<int64_t>(0, sqlite3_column_int64(tokens.get(), 1)));
     counts.Good = static_cast<uint32_t>(std::max<int64_t>(0, sqlite3_column_int64(tokens.get(), 2)));
-    counts_.emplace(std::string(data ? data : "", static_cast<size_t>(size)), counts);
+    counts_.Set(TokenHash(std::string_view(data ? data : "", static_cast<size_t>(size))), counts);
   }
   if (own) Exec(db_, "COMMIT");
 }
 
 void LearnedStore::Refresh() {
   if (!db_) return;
+  lastRefresh_ = std::chrono::steady_clock::now();
   if (DataVersion() != dataVersion_) LoadCounts();
+}
+
+void LearnedStore::RefreshNowAndThen() {
+  if (std::chrono::steady_clock::now() - lastRefresh_ >= kRefreshInterval) Refresh();
 }
 
 bool LearnedStore::VerdictOn() {
   if (state_ != State::Ready) return false;
-  Refresh();
+  RefreshNowAndThen();
   return junkMessages_ >= kLearnedMessagesNeeded && goodMessages_ >= kLearnedMessagesNeeded;
 }
 
 uint32_t LearnedStore::JunkMessages() {
-  Refresh();
+  RefreshNowAndThen();
   return junkMessages_;
 }
 
 uint32_t LearnedStore::GoodMessages() {
-  Refresh();
+  RefreshNowAndThen();
   return goodMessages_;
 }
 
@@ -302,22 +314,23 @@ size_t LearnedStore::TokenCount() {
 
 TokenCounts LearnedStore::Counts(const std::string& token) {
   Refresh();
-  const auto found = counts_.find(token);
-  return found == counts_.end() ? TokenCounts{} : found->second;
+  return counts_.Find(TokenHash(token));
 }
 
-LearnedJudgement LearnedStore::Judge(std::string_view headerBlock) { return JudgeTokens(HeaderTokens(headerBlock)); }
+LearnedJudgement LearnedStore::Judge(std::string_view headerBlock) {
+  RefreshNowAndThen();
+  TokenizeHeaderBlock(headerBlock, scratch_);
+  return JudgeTokens(scratch_);
+}
 
-LearnedJudgement LearnedStore::JudgeTokens(const std::vector<std::string>& tokens) {
-  std::vector<TokenWeight> weights;
-  weights.reserve(tokens.size());
-  for (const std::string& token : tokens) {
-    const auto found = counts_.find(std::string_view(token));
-    const TokenCounts counts = found == counts_.end() ? TokenCounts{} : found->second;
-    const double f = TokenProbability(counts, junkMessages_, goodMessages_, settings_);
-    if (f != settings_.Unknown) weights.push_back({token, f});
+LearnedJudgement LearnedStore::JudgeTokens(const TokenList& tokens) {
+  weights_.clear();
+  for (const std::string_view token : tokens) {
+    const TokenCounts counts = counts_.Find(TokenHash(token));
+    if (counts.Junk == 0 && counts.Good == 0) continue;
+    weights_.push_back({token, TokenProbability(counts, junkMessages_, goodMessages_, settings_)});
   }
-  return CombineProbabilities(weights, settings_);
+  return CombineProbabilities(weights_, settings_);
 }
 
 int LearnedStore::LearnedAs(const std::string& key) {
@@ -431,17 +444,11 @@ int LearnedStore::Change(const std::vector<Lesson>& lessons, bool junk, bool for
   }
   // The same arithmetic on the counts in memory.
   for (const auto& [token, delta] : deltas) {
-    auto it = counts_.find(std::string_view(token));
-    TokenCounts counts = it == counts_.end() ? TokenCounts{} : it->second;
+    const uint64_t hash = TokenHash(token);
+    TokenCounts counts = counts_.Find(hash);
     counts.Junk = static_cast<uint32_t>(std::max<int64_t>(0, counts.Junk + delta.junk));
     counts.Good = static_cast<uint32_t>(std::max<int64_t>(0, counts.Good + delta.good));
-    if (counts.Junk == 0 && counts.Good == 0) {
-      if (it != counts_.end()) counts_.erase(it);
-    } else if (it == counts_.end()) {
-      counts_.emplace(token, counts);
-    } else {
-      it->second = counts;
-    }
+    counts_.Set(hash, counts);
   }
   junkMessages_ = static_cast<uint32_t>(std::max<int64_t>(0, junkMessages_ + junkMessages));
   goodMessages_ = static_cast<uint32_t>(std::max<int64_t>(0, goodMessages_ + goodMessages));

@@ -15,16 +15,19 @@
 // is renamed aside, never overwritten, and a fresh store is started; the
 // learned verdict then stays off for the rest of the run, and Problem() says
 // so once, in words for the user.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "learn/count_table.h"
+#include "learn/header_tokens.h"
 #include "learn/token_combiner.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace brevan {
 
@@ -70,7 +73,7 @@ class LearnedStore {
   // The judgement of a header block with what is known now (whether or not
   // VerdictOn; the caller decides whether it is heard).
   LearnedJudgement Judge(std::string_view headerBlock);
-  LearnedJudgement JudgeTokens(const std::vector<std::string>& tokens);
+  LearnedJudgement JudgeTokens(const TokenList& tokens);
 
   struct Lesson {
     std::string Key;          // MessageKey of the message
@@ -87,22 +90,19 @@ class LearnedStore {
   // How a message was learned: 1 junk, 0 good, -1 not at all.
   int LearnedAs(const std::string& key);
 
-  // Reads the counts again when another connection committed since.
+  // Reads the counts again when another connection committed since. Judging
+  // asks at most every kRefreshInterval on its own.
   void Refresh();
+  static constexpr std::chrono::milliseconds kRefreshInterval{200};
 
  private:
-  struct TransparentHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-  };
-  using CountMap = std::unordered_map<std::string, TokenCounts, TransparentHash, std::equal_to<>>;
-
   bool OpenFile(std::string* failure, bool* broken);
   bool PrepareSchema(std::string* failure, bool* broken);
   void CloseFile();
   void LoadCounts();
   int64_t DataVersion();
   int Change(const std::vector<Lesson>& lessons, bool junk, bool forget);
+  void RefreshNowAndThen();
 
   std::string path_;
   CombinerSettings settings_;
@@ -110,10 +110,14 @@ class LearnedStore {
   State state_ = State::Unavailable;
   std::string problem_;
   std::string asidePath_;
-  CountMap counts_;
+  CountTable counts_;
+  std::chrono::steady_clock::time_point lastRefresh_{};
+  std::vector<TokenWeight> weights_;
   uint32_t junkMessages_ = 0;
   uint32_t goodMessages_ = 0;
   int64_t dataVersion_ = -1;
+  sqlite3_stmt* dataVersionQuery_ = nullptr;
+  TokenList scratch_;
 };
 
 // The key a message is remembered by: its UIDL where the server gave one,

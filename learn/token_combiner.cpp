@@ -85,11 +85,14 @@ LearnedJudgement CombineProbabilities(const std::vector<TokenWeight>& weights, c
   }
   judgement.Verdict = VerdictOfScore(judgement.Score, settings);
   const bool towardsJunk = judgement.Score > 0.5;
-  std::sort(used.begin(), used.end(), stronger);
+  // Only the few strongest on the verdict's side are wanted: no full sort.
+  std::vector<const TokenWeight*> side;
   for (const TokenWeight* weight : used) {
-    if (judgement.Strongest.size() >= strongestCount) break;
-    if ((weight->Probability > settings.Unknown) == towardsJunk) judgement.Strongest.push_back(*weight);
+    if ((weight->Probability > settings.Unknown) == towardsJunk) side.push_back(weight);
   }
+  const size_t keep = std::min(strongestCount, side.size());
+  std::partial_sort(side.begin(), side.begin() + static_cast<std::ptrdiff_t>(keep), side.end(), stronger);
+  for (size_t i = 0; i < keep; ++i) judgement.Strongest.push_back({std::string(side[i]->Token), side[i]->Probability});
   return judgement;
 }
 
