@@ -46,7 +46,7 @@ ListedHeaders ListedOf(const std::string& block) {
 
 BlockJudgement JudgeHeaderBlock(LearnedStore& store, const std::string& block) {
   const ListedHeaders headers = ListedOf(block);
-  const RowMark mark = MarkListedRow(store, {}, headers.Subject, headers.Reason, block);
+  const RowMark mark = MarkListedRow(&store, {}, headers.Subject, headers.Reason, block);
   const LearnedJudgement learned = store.Judge(block);
   BlockJudgement judgement;
   judgement.Score = learned.Score;

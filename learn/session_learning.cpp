@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +40,14 @@ LearnedStore& SessionLearnedStore(const std::string& appFolder) {
   return *shared.store;
 }
 
+LearnedStore* SessionJudgingStore(const std::string& appFolder) {
+  SessionStore& shared = Shared();
+  if (shared.store && shared.folder == appFolder) return shared.store.get();
+  struct stat info {};
+  if (::stat((appFolder + kLearnedStoreName).c_str(), &info) != 0) return nullptr;
+  return &SessionLearnedStore(appFolder);
+}
+
 void CloseSessionLearnedStore() {
   Shared().store.reset();
   Shared().folder.clear();
@@ -66,13 +75,13 @@ std::string ListedHeaderBlock(const std::vector<std::string>& lines) {
   return block;
 }
 
-RowMark MarkListedRow(LearnedStore& store, const std::vector<std::string>& rules, std::string_view subject,
+RowMark MarkListedRow(LearnedStore* store, const std::vector<std::string>& rules, std::string_view subject,
                       const JunkVerdict& subjectVerdict, std::string_view headerBlock) {
-  const bool on = store.VerdictOn() && !headerBlock.empty();
+  const bool on = store && !headerBlock.empty() && store->VerdictOn();
   LearnedJudgement learned;
   JunkVerdict ruleVerdict;
   if (on) {
-    learned = store.Judge(headerBlock);
+    learned = store->Judge(headerBlock);
     if (subjectVerdict.What == JunkVerdict::Kind::DisguisedWord && learned.Verdict == LearnedVerdict::Good) {
       const int hit = FirstFilterRuleHit(rules, subject);
       if (hit >= 0) {

@@ -17,6 +17,10 @@ namespace brevan {
 // every window of the program; a different folder (a test's) opens its own.
 // Never null; its OpenState may say it is unusable.
 LearnedStore& SessionLearnedStore(const std::string& appFolder);
+// The same store for judging only: null while no store file exists yet (a
+// store that has learned nothing keeps silent anyway), so judging a listing
+// never creates one.
+LearnedStore* SessionJudgingStore(const std::string& appFolder);
 // Closes it (tests; a program at its end).
 void CloseSessionLearnedStore();
 // The store's problem, in the code page, the first time it is asked for in
@@ -29,8 +33,9 @@ std::string TakeLearnedStoreProblem(LearnedStore& store);
 std::string ListedHeaderBlock(const std::vector<std::string>& lines);
 
 // The mark of a listed row: its subject judged by the rules and the
-// disguised-word test, and its header block by the store.
-RowMark MarkListedRow(LearnedStore& store, const std::vector<std::string>& rules, std::string_view subject,
+// disguised-word test, and its header block by the store (none: the
+// learned verdict is off).
+RowMark MarkListedRow(LearnedStore* store, const std::vector<std::string>& rules, std::string_view subject,
                       const JunkVerdict& subjectVerdict, std::string_view headerBlock);
 
 // One lesson per header block (empty blocks are skipped), keyed by

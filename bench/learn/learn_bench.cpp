@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
     int ticked = 0;
     for (const std::string* block : sample) {
       ListedHeaders headers;
-      ticked += MarkListedRow(store, noRules, {}, headers.Reason, *block).Tick ? 1 : 0;
+      ticked += MarkListedRow(&store, noRules, {}, headers.Reason, *block).Tick ? 1 : 0;
     }
     return ticked;
   };
