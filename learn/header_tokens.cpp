@@ -471,7 +471,7 @@ void AddEncodings(TokenSink& sink, std::string_view prefix, std::string_view val
   for (size_t at = value.find("=?"); at != std::string_view::npos; at = value.find("=?", at + 2)) {
     const size_t q1 = value.find('?', at + 2);
     if (q1 == std::string_view::npos || q1 + 2 >= value.size() || value[q1 + 2] != '?') continue;
-    sink.Add(prefix, AsciiLowerCopy(value.substr(at + 2, q1 - at - 1)) + AsciiLowerChar(value[q1 + 1]));
+    sink.Add(prefix, AsciiLowerCopy(value.substr(at + 2, q1 - at - 2)) + AsciiLowerChar(value[q1 + 1]));
   }
 }
 
@@ -508,6 +508,8 @@ std::string_view HeaderBlockOf(std::string_view bytes) {
     const size_t eol = bytes.find('\n');
     bytes = eol == std::string_view::npos ? std::string_view() : bytes.substr(eol + 1);
   }
+  // An empty first line: no headers at all.
+  if (!bytes.empty() && (bytes[0] == '\n' || bytes[0] == '\r')) return bytes.substr(0, 0);
   for (size_t i = 0; i < bytes.size(); ++i) {
     const char c = bytes[i];
     if (c != '\n' && c != '\r') continue;

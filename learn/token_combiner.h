@@ -30,8 +30,8 @@ struct TokenCounts {
   uint32_t Good = 0;  // good messages that held it
 };
 
-// The defaults were chosen on header blocks of public mail: with them, nine
-// in ten junk messages score above 0.9 and hardly any good one above 0.2;
+// The defaults were chosen on header blocks of public mail: with them, most
+// junk messages score above 0.9 and hardly any good one above 0.2;
 // the junk cut-off sits low because a header alone rarely makes a score
 // extreme, and the good mail that reached it was rarer than one in a thousand.
 struct CombinerSettings {
