@@ -30,10 +30,12 @@ id=com.example.brevan
 expected_files() {
   printf '%s\n' \
     usr/bin/brevan \
+    usr/bin/brevan-learn \
     usr/share/applications/$id.desktop \
     usr/share/metainfo/$id.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/$id.svg \
-    usr/share/man/man1/brevan.1.gz
+    usr/share/man/man1/brevan.1.gz \
+    usr/share/man/man1/brevan-learn.1.gz
   for s in 16 22 24 32 48 64 128 256; do
     echo "usr/share/icons/hicolor/${s}x${s}/apps/$id.png"
   done
@@ -53,6 +55,9 @@ install)
   [ -x "$root/usr/bin/brevan" ] || fail "brevan is not executable"
   gzip -t "$root/usr/share/man/man1/brevan.1.gz" || fail "the manual page is not a gzip file"
   zcat "$root/usr/share/man/man1/brevan.1.gz" | grep -q '^\.TH BREVAN 1' || fail "the manual page has no title line"
+  [ -x "$root/usr/bin/brevan-learn" ] || fail "brevan-learn is not executable"
+  zcat "$root/usr/share/man/man1/brevan-learn.1.gz" | grep -q '^\.TH BREVAN-LEARN 1' ||
+    fail "brevan-learn's manual page has no title line"
   # The icon named by the desktop entry is the one installed, and the window
   # class it names is the one Qt gives the program's windows.
   grep -qx "Icon=$id" "$root/usr/share/applications/$id.desktop" || fail "Icon= does not name the icon"
@@ -104,7 +109,7 @@ run)
   [ -d "$data/brevan" ] || fail "no folder $data/brevan"
   mode=$(stat -c %a "$data/brevan")
   [ "$mode" = 700 ] || fail "$data/brevan has mode $mode"
-  [ -z "$(ls -A "$root/usr/bin" | grep -vx brevan)" ] || fail "files written beside the installed program"
+  [ -z "$(ls -A "$root/usr/bin" | grep -vxE 'brevan|brevan-learn')" ] || fail "files written beside the installed program"
   ;;
 drive)
   driver="$build/tests/session/installed_folder_tests"
@@ -186,7 +191,7 @@ package)
   deb=$(ls "$out"/*.deb)
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
-  for lib in libssl3 libqt6widgets6 libqt6gui6 libqt6core6 'libicu[0-9]+' libpcre3 qt6-qpa-plugins; do
+  for lib in libssl3 libqt6widgets6 libqt6gui6 libqt6core6 'libicu[0-9]+' libpcre3 libsqlite3-0 qt6-qpa-plugins; do
     echo "$depends" | tr ',' '\n' | sed 's/^ *//' | grep -Eq "^$lib( |$)" || fail "Depends lacks $lib"
   done
   [ "$(dpkg-deb -f "$deb" Package)" = brevan ] || fail "package name"
