@@ -14,7 +14,15 @@
 
 #include "app/TAboutBox.h"
 #include "app/dialogs.h"
+#include "app/qt_text.h"
+#include "common/app_path.h"
+#include "common/codepage.h"
+#include "common/file_io.h"
+#include "common/trim.h"
+#include "learn/session_learning.h"
 #include "session/TForm1.h"
+#include "session/message_file.h"
+#include "session/program_values.h"
 
 namespace brevan {
 namespace {
@@ -54,6 +62,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
       MakeAction(this, "WindowTileVertical1", "垂直顯示(&V)", "Tile Vertically", "Tile Vertically");
   WindowMinimizeAll1 = MakeAction(this, "WindowMinimizeAll1", "全部視窗最小化(&M)", "Minimize All", "Minimize All");
   HelpAbout1 = MakeAction(this, "HelpAbout1", "關於..(&A)", "", "");
+  FileLearnJunk1 = MakeAction(this, "FileLearnJunk1", "從資料夾學習垃圾信(&J)...", "",
+                              "Learn every .eml file of a folder as junk");
+  FileLearnGood1 = MakeAction(this, "FileLearnGood1", "從資料夾學習正常信(&G)...", "",
+                              "Learn every .eml file of a folder as good mail");
 
   auto run = [this](void (TMainForm::*method)()) {
     return [this, method] { RunHandler(this, [this, method] { (this->*method)(); }); };
@@ -65,10 +77,15 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   connect(WindowTileVertical1, &QAction::triggered, this, run(&TMainForm::WindowTileVertical1Execute));
   connect(WindowMinimizeAll1, &QAction::triggered, this, run(&TMainForm::WindowMinimizeAll1Execute));
   connect(HelpAbout1, &QAction::triggered, this, run(&TMainForm::HelpAbout1Execute));
+  connect(FileLearnJunk1, &QAction::triggered, this, run(&TMainForm::FileLearnJunk1Execute));
+  connect(FileLearnGood1, &QAction::triggered, this, run(&TMainForm::FileLearnGood1Execute));
 
   File1 = menuBar()->addMenu(U("檔案(&F)"));
   File1->setObjectName("File1");
   File1->addAction(FileNew1);
+  File1->addSeparator();
+  File1->addAction(FileLearnJunk1);
+  File1->addAction(FileLearnGood1);
   File1->addSeparator();
   File1->addAction(FileExit1);
   Window1 = menuBar()->addMenu(U("視窗(&W)"));
@@ -156,6 +173,31 @@ void TMainForm::FileNew1Execute() {
 }
 
 void TMainForm::FileExit1Execute() { close(); }
+
+void TMainForm::LearnFolder(bool junk) {
+  ProgramValues& program = Program();
+  const std::string appPath = program.AppPath.empty() ? AppFolder() : program.AppPath;
+  // The download folder holds the mail the user kept.
+  const std::string offered =
+      program.SessionLabel.empty() ? appPath : DownloadFolder(appPath, program.SessionLabel);
+  bool accepted = false;
+  const std::string typed = Dialogs().InputBox(this, Cp(junk ? "學習垃圾信" : "學習正常信"),
+                                               Cp("要學習的 .eml 檔所在的資料夾:"), ShownPath(offered), &accepted);
+  if (!accepted || IsBlank(typed)) return;
+  // What was offered and left as it was is the folder itself, also where
+  // its name has characters the code page lacks.
+  const std::string folder = typed == ShownPath(offered) ? offered : AnsiToUtf8(typed);
+  LearnedStore& store = SessionLearnedStore(appPath);
+  const std::string problem = TakeLearnedStoreProblem(store);
+  if (!problem.empty()) Dialogs().ShowMessage(this, problem);
+  const int learned = LearnMessageFolder(store, folder, junk);
+  if (learned < 0) {
+    Dialogs().ShowMessage(this, Cp("無法從資料夾 ") + ShownPath(folder) + Cp(" 學習."));
+    return;
+  }
+  Dialogs().ShowMessage(this, Cp("已從資料夾 ") + ShownPath(folder) + Cp(" 學習 ") + std::to_string(learned) +
+                                  Cp(junk ? " 封信為垃圾信." : " 封信為正常信."));
+}
 
 void TMainForm::HelpAbout1Execute() {
   if (AboutBox) AboutBox->exec();

@@ -27,6 +27,9 @@ class TMainForm : public QMainWindow {
   QToolBar* ToolBar1 = nullptr;
   QAction* FileNew1 = nullptr;
   QAction* FileExit1 = nullptr;
+  // Teach the learned judgement a folder of .eml files as junk, or as good.
+  QAction* FileLearnJunk1 = nullptr;
+  QAction* FileLearnGood1 = nullptr;
   QAction* WindowCascade1 = nullptr;
   QAction* WindowTileHorizontal1 = nullptr;
   QAction* WindowTileVertical1 = nullptr;
@@ -35,6 +38,11 @@ class TMainForm : public QMainWindow {
 
   void FileNew1Execute();
   void FileExit1Execute();
+  void FileLearnJunk1Execute() { LearnFolder(true); }
+  void FileLearnGood1Execute() { LearnFolder(false); }
+  // Asks for a folder (the last session's download folder offered) and
+  // learns its .eml files in one batch.
+  void LearnFolder(bool junk);
   void HelpAbout1Execute();
   void WindowCascade1Execute();
   void WindowTileHorizontal1Execute();

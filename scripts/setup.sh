@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 # qt6-translations-l10n: Qt's own buttons in Chinese; dpkg-dev and file: the
 # Debian package (cmake --build build --target package).
 run_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libicu-dev libpcre3-dev
-  libssl-dev libssl3 xdg-utils dpkg-dev file)
+  libssl-dev libssl3 xdg-utils dpkg-dev file libsqlite3-dev)
 # desktop-file-utils and appstream validate the installed desktop files; xvfb
 # and x11-utils show the installed program on a virtual display; lintian
 # checks the package.

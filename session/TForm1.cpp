@@ -352,6 +352,11 @@ void TForm1::BuildLayout() {
   N1->setObjectName("N1");
   subjectfiltercfgE1 = PopupMenu2->addAction(U("編輯 subjectfilter.cfg (&E)"));
   subjectfiltercfgE1->setObjectName("subjectfiltercfgE1");
+  PopupMenu2->addSeparator();
+  N2 = PopupMenu2->addAction(U("這是垃圾信"));
+  N2->setObjectName("N2");
+  N3 = PopupMenu2->addAction(U("這不是垃圾信"));
+  N3->setObjectName("N3");
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
@@ -411,7 +416,10 @@ void TForm1::WireHandlers() {
   // chosen for it whenever one of its fields or its check box changes.
   connect(ListView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
     HandlerScope scope(*this);
-    RunHandler(this, [this, item] { ListView1CustomDrawItem(item); });
+    RunHandler(this, [this, item] {
+      LearnFromHandTick(item);
+      ListView1CustomDrawItem(item);
+    });
   });
   connect(ListView1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu2->popup(ListView1->viewport()->mapToGlobal(pos)); });
@@ -421,6 +429,8 @@ void TForm1::WireHandlers() {
   connect(Quoteprintable1, &QAction::triggered, this, handler(&TForm1::Quoteprintable1Click));
   connect(N1, &QAction::triggered, this, handler(&TForm1::N1Click));
   connect(subjectfiltercfgE1, &QAction::triggered, this, handler(&TForm1::subjectfiltercfgE1Click));
+  connect(N2, &QAction::triggered, this, handler(&TForm1::N2Click));
+  connect(N3, &QAction::triggered, this, handler(&TForm1::N3Click));
 
   connect(Timer1, &QTimer::timeout, this, handler(&TForm1::Timer1Timer));
   connect(Timer2, &QTimer::timeout, this, handler(&TForm1::Timer2Timer));
@@ -837,6 +847,7 @@ void TForm1::Disconnect(bool windowClosing) {
   Timer1->stop();
   bool unconfirmed = false;  // a reply did not come in time
   std::string failure;       // the connection failed
+  std::vector<int> deleted;  // the messages whose "dele" the server confirmed
   {
     const bool otherExchange = ExchangeBusy();
     OutstandingExchange* owed = Outstanding();
@@ -862,7 +873,9 @@ void TForm1::Disconnect(bool windowClosing) {
             break;
           }
           // The reply is read and its word ignored, as long as it comes.
-          const DrainEnd end = drain.StatusLine(StepDeadline());
+          std::string status;
+          const DrainEnd end = drain.StatusLine(StepDeadline(), &status);
+          if (end == DrainEnd::Done && IsPositive(status)) deleted.push_back(number);
           if (end == DrainEnd::TimedOut) {
             unconfirmed = true;
             break;
@@ -889,6 +902,12 @@ void TForm1::Disconnect(bool windowClosing) {
   }
   btnConnect->setEnabled(true);
   btnDisconnect->setEnabled(false);
+  // What the user had deleted is junk to learn from; the disconnect itself
+  // never fails for it.
+  try {
+    LearnDeletedRows(deleted);
+  } catch (...) {
+  }
   // A window on its way out says nothing more.
   if (closing_) return;
   if (unconfirmed) {

@@ -87,6 +87,8 @@ class TForm1 : public QWidget {
   QMenu* PopupMenu2 = nullptr;
   QAction* N1 = nullptr;
   QAction* subjectfiltercfgE1 = nullptr;
+  QAction* N2 = nullptr;  // "這是垃圾信": teach the selected message as junk
+  QAction* N3 = nullptr;  // "這不是垃圾信": teach it as good
 
   QTimer* Timer1 = nullptr;  // keep-alive, 120000 ms
   QTimer* Timer2 = nullptr;  // status line, 6000 ms
@@ -145,6 +147,21 @@ class TForm1 : public QWidget {
   void ReapplyFilter();
   void N1Click();
   void subjectfiltercfgE1Click();
+
+  // ---- the learned judgement (TForm1Learning.cpp) ----
+  void N2Click();
+  void N3Click();
+  // The messages (positions + 1 of rows of the open connection) whose
+  // deletion the server confirmed at a disconnect: each is learned as junk.
+  void LearnDeletedRows(const std::vector<int>& numbers);
+  // A row's check box changed by the user's hand (not by the program):
+  // a tick teaches junk; unticking an automatic mark teaches good, and
+  // unticking a hand tick takes that lesson back.
+  void LearnFromHandTick(QTreeWidgetItem* item);
+  // Teaches one row (no header block: nothing to learn).
+  void LearnRow(int row, bool junk);
+  // The header block the listing kept for the row.
+  std::string RowHeaderBlock(int row) const;
 
   // Row access in the code page.
   std::string RowText(int row, int column) const;
@@ -212,6 +229,9 @@ class TForm1 : public QWidget {
   void BoundForClose();
   // Destroys the window now, or when its outermost running handler returns.
   void RequestDestroy();
+
+  // The program itself is setting a row's tick (SetRowTicked): no lesson.
+  bool settingTick_ = false;
 
   friend class ExchangeGuard;
   friend class HandlerScope;

@@ -36,6 +36,7 @@ struct ListedHeaders {
   std::string Date;     // as sent
   bool Junk = false;    // any Subject line of the block was judged junk
   JunkVerdict Reason;   // why: the verdict of the first Subject line judged junk
+  std::vector<std::string> HeaderLines;  // the whole block as received, for the learned judgement
 };
 
 // The junk test of a subject: the disguised-word test, then the rule list.

@@ -25,6 +25,11 @@
 #include "app/TMainForm.h"
 #include "app/qt_text.h"
 #include "session/TForm1.h"
+#include "common/file_io.h"
+#include "learn/learned_store.h"
+#include "learn/session_learning.h"
+#include "session/message_file.h"
+#include "session/program_values.h"
 
 namespace brevan::testing {
 namespace {
@@ -303,6 +308,28 @@ TEST(PromoAddresses, AllUnderTheReservedDomain) {
     EXPECT_TRUE(host == "example.com" || host.ends_with(".example.com")) << url;
   }
   EXPECT_NE(PromoMailServerText(), PromoFtpServerText());
+}
+
+// ---- learning a folder of saved messages ----
+
+// The File menu learns the .eml files of the folder it offers (the last
+// session's download folder), and the same files the other way round.
+TEST_F(FrameTest, LearnsAFolderOfMessagesEitherWay) {
+  Program().SessionLabel = "ann(pop.example)";
+  const std::string folder = DownloadFolder(Program().AppPath, Program().SessionLabel);
+  ASSERT_TRUE(ForceDirectories(folder));
+  ASSERT_TRUE(WriteFileAtomic(folder + "/a.eml", "Subject: one\r\n\r\nbody"));
+  ASSERT_TRUE(WriteFileAtomic(folder + "/b.eml", "Subject: two\r\n\r\nbody"));
+  ASSERT_TRUE(WriteFileAtomic(folder + "/c.txt", "Subject: three\r\n\r\n"));
+  const std::string store = Program().AppPath + kLearnedStoreName;
+  frame_->FileLearnGood1->trigger();
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_NE(dialogs_.messages[0].find(" 2 "), std::string::npos);
+  EXPECT_EQ(LearnedStore(store).GoodMessages(), 2u);
+  frame_->FileLearnJunk1->trigger();
+  EXPECT_EQ(LearnedStore(store).GoodMessages(), 0u);
+  EXPECT_EQ(LearnedStore(store).JunkMessages(), 2u);
+  CloseSessionLearnedStore();
 }
 
 }  // namespace

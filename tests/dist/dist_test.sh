@@ -243,7 +243,7 @@ package)
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
   # One alternative of a group satisfies it: a CJK font, whichever is there.
-  for lib in libssl3 libqt6widgets6 libqt6gui6 libqt6core6 'libicu[0-9]+' libpcre3 qt6-qpa-plugins \
+  for lib in libssl3 libqt6widgets6 libqt6gui6 libqt6core6 'libicu[0-9]+' libpcre3 libsqlite3-0 qt6-qpa-plugins \
     'fonts-noto-cjk \| fonts-arphic-uming \| fonts-wqy-zenhei'; do
     echo "$depends" | tr ',' '\n' | sed 's/^ *//' | grep -Eq "^$lib( |$)" || fail "Depends lacks $lib"
   done
