@@ -49,6 +49,10 @@ class QtDialogs : public IDialogs {
   void ShowError(QWidget* parent, const std::string& text) override {
     QMessageBox::critical(parent, BoxTitle(), ToQt(text));
   }
+  void ShowUnicodeMessage(QWidget* parent, const std::string& utf8) override {
+    QMessageBox box(QMessageBox::NoIcon, BoxTitle(), QString::fromStdString(utf8), QMessageBox::Ok, parent);
+    box.exec();
+  }
 };
 
 // How long a started program may take to say it failed. xdg-open hands the
@@ -127,6 +131,8 @@ IDialogs* g_dialogs = nullptr;
 IDesktop* g_desktop = nullptr;
 
 }  // namespace
+
+void IDialogs::ShowUnicodeMessage(QWidget* parent, const std::string& utf8) { ShowMessage(parent, Utf8ToAnsi(utf8)); }
 
 const char* DocumentOpener() { return "xdg-open"; }
 

@@ -24,6 +24,10 @@ class IDialogs {
                                const std::string& initial, bool* accepted) = 0;
   // The default error box for a failure that escaped a handler.
   virtual void ShowError(QWidget* parent, const std::string& text) = 0;
+  // The information box for a text in UTF-8: one that quotes a subject or a
+  // file name, which the code page may not hold. Unless overridden it goes
+  // to ShowMessage in the code page.
+  virtual void ShowUnicodeMessage(QWidget* parent, const std::string& utf8);
 };
 
 // The desktop actions: opening a document or a web address with the desktop's

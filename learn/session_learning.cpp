@@ -83,7 +83,7 @@ RowMark MarkListedRow(LearnedStore* store, const std::vector<std::string>& rules
   if (on) {
     learned = store->Judge(headerBlock);
     if (subjectVerdict.What == JunkVerdict::Kind::DisguisedWord && learned.Verdict == LearnedVerdict::Good) {
-      const int hit = FirstFilterRuleHit(rules, subject);
+      const int hit = FirstFilterRuleHit(rules, CodePageForms(subject));
       if (hit >= 0) {
         ruleVerdict.What = JunkVerdict::Kind::Rule;
         ruleVerdict.Rule = rules[static_cast<size_t>(hit)];

@@ -163,9 +163,14 @@ class TForm1 : public QWidget {
   // The header block the listing kept for the row.
   std::string RowHeaderBlock(int row) const;
 
-  // Row access in the code page.
+  // Row access in the code page. A column set from Unicode text reads back
+  // with "?" for what the code page lacks.
   std::string RowText(int row, int column) const;
   void SetRowText(int row, int column, const std::string& text);
+  // Row access in Unicode (UTF-8), the text as the row shows it. The listing
+  // sets sender and subject this way, the download the file name.
+  std::string RowUnicodeText(int row, int column) const;
+  void SetRowUnicodeText(int row, int column, const std::string& utf8);
   bool RowTicked(int row) const;
   void SetRowTicked(int row, bool ticked);
   // Why an automatic mark ticked the row (the code page), shown under the

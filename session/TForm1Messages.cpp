@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -32,6 +33,8 @@
 #include "decode/codecs.h"
 #include "filter/TForm3.h"
 #include "learn/session_learning.h"
+#include "filter/filter_rules.h"
+#include "filter/subject_rule.h"
 #include "session/TForm1.h"
 #include "session/outstanding_exchange.h"
 #include "session/message_download.h"
@@ -184,9 +187,8 @@ void ShowDecoded(std::string (*decode)(std::string_view), QPlainTextEdit* pane) 
   }
 }
 
-// A subject taken as a rule must stay one line of the rule file: a line break
-// or NUL decoded from an encoded word becomes "*", so the rule still hits the
-// subject it came from and a reload reads back the same single rule.
+// A rule must stay one line of the rule file: a line break or NUL typed into
+// the input box becomes "*", so a reload reads back the same single rule.
 std::string OneRuleLine(std::string rule) {
   for (char& ch : rule) {
     if (ch == '\r' || ch == '\n' || ch == '\0') ch = '*';
@@ -269,8 +271,8 @@ void FillMessageRow(TForm1& window, int row, const ListedHeaders& headers) {
     // A text leaves the row's colour as it is: the list need not hear of
     // each one (the view still repaints the row).
     const QSignalBlocker quiet(window.ListView1);
-    window.SetRowText(row, ColSender, headers.Sender);
-    window.SetRowText(row, ColSubject, headers.Subject);
+    window.SetRowUnicodeText(row, ColSender, headers.Sender);
+    window.SetRowUnicodeText(row, ColSubject, headers.Subject);
     window.SetRowText(row, ColDate, headers.Date);
     if (QTreeWidgetItem* item = window.ListView1->topLevelItem(row)) SetItemBytes(item, kHeaderBlockRole, block);
   }
@@ -294,15 +296,18 @@ bool SendAccepted(TForm1& form, const std::string& command) {
 }
 
 // When nothing could be started for a downloaded message, the user is told
-// so, with the file and the programs that were tried.
+// so, with the file and the programs that were tried. In UTF-8: the file is
+// named after the subject, which the code page may not hold.
+std::string ShownPathUtf8(const std::string& path) { return QString::fromStdString(path).toStdString(); }
+
 std::string CannotOpenMessageText(const std::string& path) {
-  return Cp("無法開啟信件檔 ") + ShownPath(path) + Cp(":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 ") + DocumentOpener() + ").";
+  return "無法開啟信件檔 " + ShownPathUtf8(path) + ":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 " + DocumentOpener() + ").";
 }
 
 std::string CannotEditMessageText(const std::string& path) {
   std::string tried;
   for (const std::string& editor : TextEditorCandidates()) tried += editor + ", ";
-  return Cp("無法以純文字檢視信件檔 ") + ShownPath(path) + Cp(":\n找不到可以啟動的文字編輯器 (已嘗試 ") + tried +
+  return "無法以純文字檢視信件檔 " + ShownPathUtf8(path) + ":\n找不到可以啟動的文字編輯器 (已嘗試 " + tried +
          DocumentOpener() + ").";
 }
 
@@ -326,6 +331,19 @@ void TForm1::SetRowText(int row, int column, const std::string& text) {
   if (!item) return;
   item->setText(column, ToQt(text));
   item->setData(column, kBytesRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+std::string TForm1::RowUnicodeText(int row, int column) const {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  return item ? item->text(column).toStdString() : std::string();
+}
+
+void TForm1::SetRowUnicodeText(int row, int column, const std::string& utf8) {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  if (!item) return;
+  item->setText(column, QString::fromStdString(utf8));
+  // No code-page bytes: RowText reads the shown text in the code page.
+  item->setData(column, kBytesRole, QVariant());
 }
 
 bool TForm1::RowTicked(int row) const {
@@ -551,7 +569,7 @@ void TForm1::btnDownloadClick() {
     ExchangeGuard exchange(*this);
     CommandButtonsOff buttons(*this, false);
 
-    const std::string subject = TrimBlank(RowText(selected, ColSubject));
+    const std::string subject = TrimBlank(RowUnicodeText(selected, ColSubject));
     const std::string numberText = RowText(selected, ColNumber);
     const int number = ParseInteger(numberText);
     Memo1->clear();
@@ -619,21 +637,21 @@ void TForm1::btnDownloadClick() {
     }
     ProgressBar1->setValue(ProgressBar1->maximum());
 
-    const std::string fallback = MessageFilePath(folder, numberText);
+    const std::string fallback = MessageFilePathUtf8(folder, numberText);
     if (!download.Sync(ProcessEvents)) throw std::runtime_error("Cannot create file " + ShownPath(fallback));
     // A window that began to close while the file went to the disk leaves
     // nothing behind, as one closed during the read.
     if (Closing()) return;
 
     // The row and btnRead name the file only once it is in place.
-    const std::string name = MessageFileBaseName(subject, numberText);
+    const std::string name = MessageFileBaseNameUtf8(subject, numberText);
     std::string placedAs = name;
-    if (!download.PlaceAs(MessageFilePath(folder, name))) {
+    if (!download.PlaceAs(MessageFilePathUtf8(folder, name))) {
       placedAs = numberText;
       if (!download.PlaceAs(fallback)) throw std::runtime_error("Cannot create file " + ShownPath(fallback));
     }
     cleanup.placed = true;
-    SetRowText(number - 1, ColDownloadedFile, placedAs);
+    SetRowUnicodeText(number - 1, ColDownloadedFile, placedAs);
     LearnRow(number - 1, false);
     btnRead->setEnabled(true);
     buttons.KeepEnabled(btnRead);
@@ -649,18 +667,18 @@ void TForm1::btnReadClick() {
   const std::string& appPath = Program().AppPath;
   const std::string folder = DownloadFolder(appPath, Program().SessionLabel);
 
-  const std::string byName =
-      MessageFilePath(folder, MessageFileBaseName(RowText(row, ColSubject), RowText(row, ColNumber)));
+  const std::string byName = MessageFilePathUtf8(
+      folder, MessageFileBaseNameUtf8(RowUnicodeText(row, ColSubject), RowText(row, ColNumber)));
   if (FileExists(byName)) {
-    if (!Desktop().OpenDocument(byName, appPath)) Dialogs().ShowMessage(this, CannotOpenMessageText(byName));
+    if (!Desktop().OpenDocument(byName, appPath)) Dialogs().ShowUnicodeMessage(this, CannotOpenMessageText(byName));
     else LearnRow(row, false);
     return;
   }
-  const std::string downloaded = RowText(row, ColDownloadedFile);
+  const std::string downloaded = RowUnicodeText(row, ColDownloadedFile);
   if (!downloaded.empty()) {
-    const std::string byColumn = MessageFilePath(folder, downloaded);
+    const std::string byColumn = MessageFilePathUtf8(folder, downloaded);
     if (FileExists(byColumn)) {
-      if (!Desktop().OpenDocument(byColumn, appPath)) Dialogs().ShowMessage(this, CannotOpenMessageText(byColumn));
+      if (!Desktop().OpenDocument(byColumn, appPath)) Dialogs().ShowUnicodeMessage(this, CannotOpenMessageText(byColumn));
       else LearnRow(row, false);
       return;
     }
@@ -673,10 +691,10 @@ void TForm1::BitBtn1Click() {
   if (row < 0) return;
   const std::string& appPath = Program().AppPath;
   const std::string folder = DownloadFolder(appPath, Program().SessionLabel);
-  const std::string path = MessageFilePath(
-      folder, MessageFileBaseName(TrimBlank(RowText(row, ColSubject)), RowText(row, ColNumber)));
+  const std::string path = MessageFilePathUtf8(
+      folder, MessageFileBaseNameUtf8(TrimBlank(RowUnicodeText(row, ColSubject)), RowText(row, ColNumber)));
   if (FileExists(path)) {
-    if (!Desktop().LaunchTextEditor(path, appPath)) Dialogs().ShowMessage(this, CannotEditMessageText(path));
+    if (!Desktop().LaunchTextEditor(path, appPath)) Dialogs().ShowUnicodeMessage(this, CannotEditMessageText(path));
     else LearnRow(row, false);
     return;
   }
@@ -697,8 +715,8 @@ void TForm1::ReapplyFilter() {
   for (int row = 0; row < ListView1->topLevelItemCount(); ++row) {
     SetRowTicked(row, false);  // clears the row's old reason too
     if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) SetItemBytes(item, kLearnedNoteRole, {});
-    const std::string subject = RowText(row, ColSubject);
-    const JunkVerdict verdict = JudgeSubject(rules, subject);
+    const std::string subject = RowUnicodeText(row, ColSubject);
+    const JunkVerdict verdict = JudgeSubject(rules, CodePageForms(subject));
     ApplyRowMark(*this, row, MarkListedRow(store, rules, subject, verdict, RowHeaderBlock(row)));
     if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) ShowItemHint(item, ListView1->toolTip());
   }
@@ -709,12 +727,20 @@ void TForm1::N1Click() {
   try {
     const int row = SelectedRow();
     if (row < 0) return;
-    const std::string subject = RowText(row, ColSubject);
+    const std::string subject = RowUnicodeText(row, ColSubject);
     if (subject.empty()) return;
+    // The rule file is in the code page: offer only a rule that hits the
+    // subject it came from.
+    const std::optional<std::string> offered = RuleFromSubject(subject);
+    if (!offered) {
+      Dialogs().ShowUnicodeMessage(this, "這個標題含有 Big5 無法表示的字元 (轉成繁體字也一樣), 寫成規則後會比對不到它自己, "
+                                         "所以沒有加入過濾器:\n" + subject);
+      return;
+    }
 
     bool accepted = false;
-    std::string rule = Dialogs().InputBox(this, "Subject", "String", subject, &accepted);
-    if (!accepted) rule = subject;  // Cancel adds the subject as it was
+    std::string rule = Dialogs().InputBox(this, "Subject", "String", *offered, &accepted);
+    if (!accepted) rule = *offered;  // Cancel adds the subject as it was
     if (IsBlank(rule)) return;
     rule = OneRuleLine(std::move(rule));
 
