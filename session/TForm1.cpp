@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QCursor>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -32,6 +34,7 @@
 
 #include "accounts/account_store.h"
 #include "accounts/cert_store.h"
+#include "accounts/keyring.h"
 #include "app/dialogs.h"
 #include "app/qt_text.h"
 #include "common/app_path.h"
@@ -102,6 +105,22 @@ void ChangeAccountFile(QComboBox& serverList, const std::function<void(std::vect
   serverList.setCurrentIndex(-1);
   serverList.setEditText(typed);
   if (result == AccountFileUpdate::CannotWrite) throw std::runtime_error("Cannot create file \"" + ShownPath(path) + "\"");
+}
+
+// One keyring call at a time in the whole program: its wait keeps the
+// windows serviced, and a save, pick or delete clicked meanwhile would start
+// another one (it does nothing instead).
+bool g_keyringBusy = false;
+
+struct KeyringCall {
+  KeyringCall() { g_keyringBusy = true; }
+  ~KeyringCall() { g_keyringBusy = false; }
+  KeyringCall(const KeyringCall&) = delete;
+  KeyringCall& operator=(const KeyringCall&) = delete;
+};
+
+KeyringWait WindowKeyringWait() {
+  return KeyringWait{KeyringBound(), [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }};
 }
 
 // The password field shows "*" for every character whatever the style's
@@ -488,6 +507,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::ComboBox1Click() {
+  if (g_keyringBusy) return;
   const std::string server = FromQt(ComboBox1->currentText());
   const std::vector<std::string>& lines = Program().AccountList;
   int index = FindAccountLine(lines, server);
@@ -496,28 +516,78 @@ void TForm1::ComboBox1Click() {
   ComboBox1->setEditText(ToQt(fields.server));
   Edit3->setText(ToQt(fields.port));
   Edit4->setText(ToQt(fields.user));
-  Edit2->setText(ToQt(fields.password));
+  if (!fields.passwordField.empty()) {
+    // A line saved without a keyring: its own Base64 password.
+    Edit2->setText(ToQt(fields.password));
+    return;
+  }
+  Edit2->clear();
+  std::string password;
+  {
+    KeyringCall busy;
+    LookupKeyringPassword({fields.server, fields.port, fields.user}, &password, WindowKeyringWait());
+  }
+  if (closing_) return;
+  Edit2->setText(ToQt(password));
 }
 
 void TForm1::Button1Click() {
   const std::string server = FromQt(ComboBox1->currentText());
-  if (IsBlank(server)) return;
-  const std::string line =
-      BuildAccountLine(server, FromQt(Edit3->text()), FromQt(Edit4->text()), FromQt(Edit2->text()));
+  if (IsBlank(server) || g_keyringBusy) return;
+  const std::string port = FromQt(Edit3->text());
+  const std::string user = FromQt(Edit4->text());
+  const std::string password = FromQt(Edit2->text());
+  // The keyring keeps the password where it takes it, and the line then has
+  // an empty password field; without one, the line keeps the Base64. A blank
+  // password removes an item saved before.
+  KeyringResult kept;
+  {
+    KeyringCall busy;
+    kept = password.empty() ? DeleteKeyringPassword({server, port, user}, WindowKeyringWait())
+                            : StoreKeyringPassword({server, port, user}, password, WindowKeyringWait());
+  }
+  const std::string line = BuildAccountLine(server, port, user, kept == KeyringResult::Done ? "" : password);
+  std::vector<std::string> replaced;
   ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) {
+    replaced.clear();
+    for (const std::string& old : lines)
+      if (AccountLineMatches(old, server)) replaced.push_back(old);
     if (!ReplaceAccountLines(lines, server, line)) lines.push_back(line);
   });
+  // Items of the lines just overwritten under another port or user would
+  // otherwise stay in the keyring with nothing pointing at them.
+  for (const std::string& old : replaced) {
+    const AccountFields fields = ParseAccountLine(old);
+    if (fields.server == server && fields.port == port && fields.user == user) continue;
+    if (!fields.passwordField.empty()) continue;
+    KeyringCall busy;
+    DeleteKeyringPassword({fields.server, fields.port, fields.user}, WindowKeyringWait());
+  }
+  if (closing_) return;
   Dialogs().ShowMessage(this, server + Cp(" 新增完成"));
 }
 
 void TForm1::Button2Click() {
   const std::string server = FromQt(ComboBox1->currentText());
-  if (IsBlank(server)) return;
-  ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) { RemoveAccountLine(lines, server); });
+  if (IsBlank(server) || g_keyringBusy) return;
+  std::string removed;
+  ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) {
+    const int index = FindAccountLine(lines, server);
+    removed = index < 0 ? std::string() : lines[static_cast<size_t>(index)];
+    RemoveAccountLine(lines, server);
+  });
   Edit2->clear();
   Edit4->clear();
   ComboBox1->setCurrentIndex(-1);
   ComboBox1->clearEditText();
+  if (!removed.empty()) {
+    // Also when the line held a Base64 password: a save that found the
+    // keyring too slow may have left an item behind all the same.
+    const AccountFields fields = ParseAccountLine(removed);
+    KeyringCall busy;
+    DeleteKeyringPassword({fields.server, fields.port, fields.user}, WindowKeyringWait());
+  }
+  if (closing_) return;
   Dialogs().ShowMessage(this, server + Cp(" 刪除完成"));
 }
 
