@@ -16,6 +16,7 @@
 #include "common/trim.h"
 #include "net/tcp_client.h"
 #include "session/stls_negotiation.h"
+#include "tests/support/dovecot_server.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/test_tls.h"
 
@@ -195,6 +196,44 @@ INSTANTIATE_TEST_SUITE_P(
         StlsRow{"stls_only_as_an_argument", CapaThen("+OK\r\nSASL PLAIN STLS\r\n.\r\n"), false, false,
                 StlsOutcome::NotOffered, {"capa"}, {"SASL PLAIN STLS"}, false}),
     [](const ::testing::TestParamInfo<StlsRow>& info) { return std::string(info.param.name); });
+
+// A real server that wants TLS on its plain port: it offers STLS, and
+// refuses a login in the clear.
+TEST(StlsDovecotTest, PlainLoginRefusedLoginThroughStlsAccepted) {
+  if (auto why = test::DovecotServer::Unavailable(false); !why.empty()) GTEST_SKIP() << why;
+  test::DovecotOptions options;
+  options.stlsOnPlain = true;
+  options.messages = {"Subject: one\n\nbody\n"};
+  test::DovecotServer dovecot(options);
+  auto open = [&](TIdTCPClient& c) {
+    c.Host = dovecot.PlainAddress();
+    c.Port = dovecot.PlainPort();
+    c.ConnectTimeoutMs = 5000;
+    c.Open();
+    EXPECT_EQ(c.ReadLine(InfiniteWait).substr(0, 3), "+OK");
+  };
+
+  TIdTCPClient plain;
+  open(plain);
+  plain.SendCommand("user " + options.user);
+  const std::string refused = plain.LastReply();
+  EXPECT_EQ(refused.substr(0, 4), "-ERR") << refused;
+  plain.Close();
+
+  TIdTCPClient c;
+  open(c);
+  const StlsNegotiation result = NegotiateStls(c, StlsOptions{});
+  ASSERT_EQ(result.outcome, StlsOutcome::Secured) << result.failure;
+  EXPECT_TRUE(c.TlsActive());
+  EXPECT_FALSE(CapabilitiesOfferStls(result.capabilities)) << "no STLS offered through TLS";
+  c.SendCommand("user " + options.user);
+  EXPECT_EQ(c.LastReply().substr(0, 3), "+OK") << c.LastReply();
+  c.SendCommand("pass " + options.password);
+  EXPECT_EQ(c.LastReply().substr(0, 3), "+OK") << c.LastReply() << dovecot.LogText();
+  c.SendCommand("stat");
+  EXPECT_EQ(c.LastReply().substr(0, 5), "+OK 1");
+  c.Close();
+}
 
 }  // namespace
 }  // namespace brevan
