@@ -52,6 +52,7 @@
 #include "session/pop3_exchanges.h"
 #include "session/program_values.h"
 #include "session/reply_drain.h"
+#include "session/stls_negotiation.h"
 
 namespace brevan {
 
@@ -69,6 +70,19 @@ const std::string& UnconnectedCaption() {
 
 // RFC 1939 section 3: a positive status indicator is exactly "+OK".
 bool IsPositive(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
+
+const std::string& StlsFailedMessage() {
+  static const std::string text = Cp(
+      "伺服器表示支援加密連線 (STLS), 但加密連線沒有建立成功. 為了保護您的密碼, 帳號密碼沒有送出, 連線已經中斷.");
+  return text;
+}
+
+std::string TlsDroppedQuestion(const std::string& server, int port) {
+  return Cp("伺服器 ") + server + ":" + std::to_string(port) +
+         Cp(" 先前以加密連線 (TLS) 連線過, 這次卻沒有提供加密連線.\n\n"
+            "可能有人正在攔截這個連線, 想取得您的帳號密碼.\n"
+            "要以未加密的方式送出帳號密碼嗎? (選「否」會中斷連線, 不會送出帳號密碼)");
+}
 
 // The port field as a number. Only decimal digits count; anything else, and
 // an empty text, fails (the click then ends silently).
@@ -643,6 +657,7 @@ void TForm1::btnConnectClick() {
   bool loggedIn = false;
   try {
     bool opened = false;
+    bool startedInTls = false;
     {
       connecting_ = true;
       struct ConnectingEnds {
@@ -666,6 +681,7 @@ void TForm1::btnConnectClick() {
       IdTCPClient1.Port = port;
       const bool tls = portText == "995";
       IdTCPClient1.UseTls = tls;
+      startedInTls = tls;
 
       auto tryOpen = [this] {
         try {
@@ -716,13 +732,14 @@ void TForm1::btnConnectClick() {
     OutstandingScope owed(*this, login);
     auto ended = [&] { return closing_ || login.Finished(); };
 
-    // The greeting may come in several lines; the ones that follow within a
-    // second of each other all belong to it and are read before USER goes out.
+    // RFC 1939 section 4: a greeting that begins "+OK" is one line, and the
+    // first command follows it at once. After any other first line, the lines
+    // that follow within a second of each other all belong to the greeting.
     login.AwaitStatus(false);
-    IdTCPClient1.ReadLine(InfiniteWait);
+    const std::string greeting = IdTCPClient1.ReadLine(InfiniteWait);
     login.Received();
     if (ended()) return;
-    for (;;) {
+    while (!IsPositive(greeting)) {
       if (IdTCPClient1.BufferedByteCount() == 0) {
         try {
           IdTCPClient1.WaitForData(1000);
@@ -735,6 +752,46 @@ void TForm1::btnConnectClick() {
       IdTCPClient1.ReadLine(InfiniteWait);
       login.Received();
       if (ended()) return;
+    }
+
+    // On a connection that did not begin in TLS, TLS wherever the server
+    // offers it (STLS), before a user name or password goes out.
+    if (!startedInTls) {
+      const std::string certsPath = program.AppPath + kCertFileName;
+      const std::string host = IdTCPClient1.Host;
+      const int port = IdTCPClient1.Port;
+      StlsOptions options;
+      options.seenWithTls = ServerSeenWithTls(certsPath, host, port);
+      options.trust = [this] { return TrustServerCertificate(); };
+      options.stop = [this] { return closing_; };
+      options.exchange = &login;
+      const StlsNegotiation stls = NegotiateStls(IdTCPClient1, options);
+      switch (stls.outcome) {
+        case StlsOutcome::Secured:
+          RememberServerSeenWithTls(certsPath, host, port);
+          break;
+        case StlsOutcome::NotOffered:
+          break;
+        case StlsOutcome::Downgraded:
+          // What an attacker who strips STLS looks like: one question, No
+          // unless the user says otherwise.
+          if (!Dialogs().ConfirmYesNoDefaultNo(this, TlsDroppedQuestion(host, port))) {
+            try {
+              IdTCPClient1.Close();
+            } catch (...) {
+            }
+            return;
+          }
+          if (ended()) return;
+          break;
+        case StlsOutcome::Refused:
+        case StlsOutcome::HandshakeFailed:
+          if (!closing_) Dialogs().ShowMessage(this, StlsFailedMessage());
+          return;
+        case StlsOutcome::Untrusted:
+        case StlsOutcome::Ended:
+          return;
+      }
     }
 
     login.AwaitStatus(false);
@@ -802,7 +859,7 @@ std::string CertificateChangedText(const std::string& server, int port, const st
 }  // namespace
 
 bool TForm1::TrustServerCertificate() {
-  if (!IdTCPClient1.UseTls) return true;
+  if (!IdTCPClient1.TlsActive()) return true;
   const TlsPeerCheck peer = IdTCPClient1.CheckTlsPeer();
   const std::string server = IdTCPClient1.Host;
   const int port = IdTCPClient1.Port;
