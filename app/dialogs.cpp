@@ -38,6 +38,10 @@ class QtDialogs : public IDialogs {
     return QMessageBox::question(parent, BoxTitle(), ToQt(text), QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::Yes) == QMessageBox::Yes;
   }
+  bool ConfirmYesNoDefaultNo(QWidget* parent, const std::string& text) override {
+    return QMessageBox::question(parent, BoxTitle(), ToQt(text), QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+  }
   std::string InputBox(QWidget* parent, const std::string& caption, const std::string& prompt,
                        const std::string& initial, bool* accepted) override {
     bool ok = false;

@@ -18,6 +18,9 @@ class IDialogs {
   virtual bool ConfirmYesCancel(QWidget* parent, const std::string& text) = 0;
   // Yes / No; true for Yes. Closing the box counts as No.
   virtual bool ConfirmYesNo(QWidget* parent, const std::string& text) = 0;
+  // The same, with No as the default button: for questions where a hasty
+  // Enter must not take the risk.
+  virtual bool ConfirmYesNoDefaultNo(QWidget* parent, const std::string& text) { return ConfirmYesNo(parent, text); }
   // The text-input box; *accepted tells whether the user confirmed. On Cancel
   // the result is the initial text.
   virtual std::string InputBox(QWidget* parent, const std::string& caption, const std::string& prompt,

@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QCursor>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -32,6 +34,7 @@
 
 #include "accounts/account_store.h"
 #include "accounts/cert_store.h"
+#include "accounts/keyring.h"
 #include "app/dialogs.h"
 #include "app/qt_text.h"
 #include "common/app_path.h"
@@ -49,6 +52,7 @@
 #include "session/pop3_exchanges.h"
 #include "session/program_values.h"
 #include "session/reply_drain.h"
+#include "session/stls_negotiation.h"
 
 namespace brevan {
 
@@ -66,6 +70,19 @@ const std::string& UnconnectedCaption() {
 
 // RFC 1939 section 3: a positive status indicator is exactly "+OK".
 bool IsPositive(const std::string& reply) { return reply.compare(0, 3, "+OK") == 0; }
+
+const std::string& StlsFailedMessage() {
+  static const std::string text = Cp(
+      "伺服器表示支援加密連線 (STLS), 但加密連線沒有建立成功. 為了保護您的密碼, 帳號密碼沒有送出, 連線已經中斷.");
+  return text;
+}
+
+std::string TlsDroppedQuestion(const std::string& server, int port) {
+  return Cp("伺服器 ") + server + ":" + std::to_string(port) +
+         Cp(" 先前以加密連線 (TLS) 連線過, 這次卻沒有提供加密連線.\n\n"
+            "可能有人正在攔截這個連線, 想取得您的帳號密碼.\n"
+            "要以未加密的方式送出帳號密碼嗎? (選「否」會中斷連線, 不會送出帳號密碼)");
+}
 
 // The port field as a number. Only decimal digits count; anything else, and
 // an empty text, fails (the click then ends silently).
@@ -102,6 +119,22 @@ void ChangeAccountFile(QComboBox& serverList, const std::function<void(std::vect
   serverList.setCurrentIndex(-1);
   serverList.setEditText(typed);
   if (result == AccountFileUpdate::CannotWrite) throw std::runtime_error("Cannot create file \"" + ShownPath(path) + "\"");
+}
+
+// One keyring call at a time in the whole program: its wait keeps the
+// windows serviced, and a save, pick or delete clicked meanwhile would start
+// another one (it does nothing instead).
+bool g_keyringBusy = false;
+
+struct KeyringCall {
+  KeyringCall() { g_keyringBusy = true; }
+  ~KeyringCall() { g_keyringBusy = false; }
+  KeyringCall(const KeyringCall&) = delete;
+  KeyringCall& operator=(const KeyringCall&) = delete;
+};
+
+KeyringWait WindowKeyringWait() {
+  return KeyringWait{KeyringBound(), [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }};
 }
 
 // The password field shows "*" for every character whatever the style's
@@ -498,6 +531,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::ComboBox1Click() {
+  if (g_keyringBusy) return;
   const std::string server = FromQt(ComboBox1->currentText());
   const std::vector<std::string>& lines = Program().AccountList;
   int index = FindAccountLine(lines, server);
@@ -506,28 +540,78 @@ void TForm1::ComboBox1Click() {
   ComboBox1->setEditText(ToQt(fields.server));
   Edit3->setText(ToQt(fields.port));
   Edit4->setText(ToQt(fields.user));
-  Edit2->setText(ToQt(fields.password));
+  if (!fields.passwordField.empty()) {
+    // A line saved without a keyring: its own Base64 password.
+    Edit2->setText(ToQt(fields.password));
+    return;
+  }
+  Edit2->clear();
+  std::string password;
+  {
+    KeyringCall busy;
+    LookupKeyringPassword({fields.server, fields.port, fields.user}, &password, WindowKeyringWait());
+  }
+  if (closing_) return;
+  Edit2->setText(ToQt(password));
 }
 
 void TForm1::Button1Click() {
   const std::string server = FromQt(ComboBox1->currentText());
-  if (IsBlank(server)) return;
-  const std::string line =
-      BuildAccountLine(server, FromQt(Edit3->text()), FromQt(Edit4->text()), FromQt(Edit2->text()));
+  if (IsBlank(server) || g_keyringBusy) return;
+  const std::string port = FromQt(Edit3->text());
+  const std::string user = FromQt(Edit4->text());
+  const std::string password = FromQt(Edit2->text());
+  // The keyring keeps the password where it takes it, and the line then has
+  // an empty password field; without one, the line keeps the Base64. A blank
+  // password removes an item saved before.
+  KeyringResult kept;
+  {
+    KeyringCall busy;
+    kept = password.empty() ? DeleteKeyringPassword({server, port, user}, WindowKeyringWait())
+                            : StoreKeyringPassword({server, port, user}, password, WindowKeyringWait());
+  }
+  const std::string line = BuildAccountLine(server, port, user, kept == KeyringResult::Done ? "" : password);
+  std::vector<std::string> replaced;
   ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) {
+    replaced.clear();
+    for (const std::string& old : lines)
+      if (AccountLineMatches(old, server)) replaced.push_back(old);
     if (!ReplaceAccountLines(lines, server, line)) lines.push_back(line);
   });
+  // Items of the lines just overwritten under another port or user would
+  // otherwise stay in the keyring with nothing pointing at them.
+  for (const std::string& old : replaced) {
+    const AccountFields fields = ParseAccountLine(old);
+    if (fields.server == server && fields.port == port && fields.user == user) continue;
+    if (!fields.passwordField.empty()) continue;
+    KeyringCall busy;
+    DeleteKeyringPassword({fields.server, fields.port, fields.user}, WindowKeyringWait());
+  }
+  if (closing_) return;
   Dialogs().ShowMessage(this, server + Cp(" 新增完成"));
 }
 
 void TForm1::Button2Click() {
   const std::string server = FromQt(ComboBox1->currentText());
-  if (IsBlank(server)) return;
-  ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) { RemoveAccountLine(lines, server); });
+  if (IsBlank(server) || g_keyringBusy) return;
+  std::string removed;
+  ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) {
+    const int index = FindAccountLine(lines, server);
+    removed = index < 0 ? std::string() : lines[static_cast<size_t>(index)];
+    RemoveAccountLine(lines, server);
+  });
   Edit2->clear();
   Edit4->clear();
   ComboBox1->setCurrentIndex(-1);
   ComboBox1->clearEditText();
+  if (!removed.empty()) {
+    // Also when the line held a Base64 password: a save that found the
+    // keyring too slow may have left an item behind all the same.
+    const AccountFields fields = ParseAccountLine(removed);
+    KeyringCall busy;
+    DeleteKeyringPassword({fields.server, fields.port, fields.user}, WindowKeyringWait());
+  }
+  if (closing_) return;
   Dialogs().ShowMessage(this, server + Cp(" 刪除完成"));
 }
 
@@ -583,6 +667,7 @@ void TForm1::btnConnectClick() {
   bool loggedIn = false;
   try {
     bool opened = false;
+    bool startedInTls = false;
     {
       connecting_ = true;
       struct ConnectingEnds {
@@ -606,6 +691,7 @@ void TForm1::btnConnectClick() {
       IdTCPClient1.Port = port;
       const bool tls = portText == "995";
       IdTCPClient1.UseTls = tls;
+      startedInTls = tls;
 
       auto tryOpen = [this] {
         try {
@@ -656,13 +742,14 @@ void TForm1::btnConnectClick() {
     OutstandingScope owed(*this, login);
     auto ended = [&] { return closing_ || login.Finished(); };
 
-    // The greeting may come in several lines; the ones that follow within a
-    // second of each other all belong to it and are read before USER goes out.
+    // RFC 1939 section 4: a greeting that begins "+OK" is one line, and the
+    // first command follows it at once. After any other first line, the lines
+    // that follow within a second of each other all belong to the greeting.
     login.AwaitStatus(false);
-    IdTCPClient1.ReadLine(InfiniteWait);
+    const std::string greeting = IdTCPClient1.ReadLine(InfiniteWait);
     login.Received();
     if (ended()) return;
-    for (;;) {
+    while (!IsPositive(greeting)) {
       if (IdTCPClient1.BufferedByteCount() == 0) {
         try {
           IdTCPClient1.WaitForData(1000);
@@ -675,6 +762,46 @@ void TForm1::btnConnectClick() {
       IdTCPClient1.ReadLine(InfiniteWait);
       login.Received();
       if (ended()) return;
+    }
+
+    // On a connection that did not begin in TLS, TLS wherever the server
+    // offers it (STLS), before a user name or password goes out.
+    if (!startedInTls) {
+      const std::string certsPath = program.AppPath + kCertFileName;
+      const std::string host = IdTCPClient1.Host;
+      const int port = IdTCPClient1.Port;
+      StlsOptions options;
+      options.seenWithTls = ServerSeenWithTls(certsPath, host, port);
+      options.trust = [this] { return TrustServerCertificate(); };
+      options.stop = [this] { return closing_; };
+      options.exchange = &login;
+      const StlsNegotiation stls = NegotiateStls(IdTCPClient1, options);
+      switch (stls.outcome) {
+        case StlsOutcome::Secured:
+          RememberServerSeenWithTls(certsPath, host, port);
+          break;
+        case StlsOutcome::NotOffered:
+          break;
+        case StlsOutcome::Downgraded:
+          // What an attacker who strips STLS looks like: one question, No
+          // unless the user says otherwise.
+          if (!Dialogs().ConfirmYesNoDefaultNo(this, TlsDroppedQuestion(host, port))) {
+            try {
+              IdTCPClient1.Close();
+            } catch (...) {
+            }
+            return;
+          }
+          if (ended()) return;
+          break;
+        case StlsOutcome::Refused:
+        case StlsOutcome::HandshakeFailed:
+          if (!closing_) Dialogs().ShowMessage(this, StlsFailedMessage());
+          return;
+        case StlsOutcome::Untrusted:
+        case StlsOutcome::Ended:
+          return;
+      }
     }
 
     login.AwaitStatus(false);
@@ -742,7 +869,7 @@ std::string CertificateChangedText(const std::string& server, int port, const st
 }  // namespace
 
 bool TForm1::TrustServerCertificate() {
-  if (!IdTCPClient1.UseTls) return true;
+  if (!IdTCPClient1.TlsActive()) return true;
   const TlsPeerCheck peer = IdTCPClient1.CheckTlsPeer();
   const std::string server = IdTCPClient1.Host;
   const int port = IdTCPClient1.Port;
