@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <system_error>
 
 #include "common/app_path.h"
 #include "common/codepage.h"
@@ -23,6 +24,10 @@ using Clock = std::chrono::steady_clock;
 // The window's events run after this long at most while the exchange works
 // or waits, as in the listing.
 constexpr int kServiceMs = 30;
+// How often finished flushes are looked for while the server has nothing.
+constexpr int kSyncPollMs = 1;
+// How often the window is serviced while a flush is waited for.
+constexpr std::chrono::milliseconds kSyncServiceInterval{5};
 
 // The end of a multi-line reply, RFC 1939 section 3: the line "." after the
 // CR LF of the last line.
@@ -113,7 +118,7 @@ void CopyThenDelete::QueueCommands() {
   if (stopping_) return;
   if (!pipelining_) {
     // One command at a time: a kept copy's "dele" before the next "retr".
-    if (!NothingOwed() || !out_.empty()) return;
+    if (!NothingOwed() || !out_.empty() || !syncing_.empty() || !placed_.empty()) return;
     if (!deleQueue_.empty()) {
       Queue(Kind::Dele, deleQueue_.front());
       deleQueue_.erase(deleQueue_.begin());
@@ -230,39 +235,89 @@ bool CopyThenDelete::TakeBody() {
   return true;
 }
 
+void CopyThenDelete::Stayed(size_t index, StayReason reason) {
+  Settle(index, reason);
+  QueueCommands();
+}
+
 void CopyThenDelete::BodyEnded() {
   const size_t index = commands_[nextReply_].index;
   std::unique_ptr<MessageWriter> writer = std::move(writer_);
   inBody_ = false;
   ++nextReply_;
   --retrOwed_;
-  MessageOutcome& message = result_.messages[index];
-  const auto stayed = [&](StayReason reason) {
+  if (stopping_) {
     writer->Drop();
-    Settle(index, reason);
-    QueueCommands();
-  };
-  if (stopping_) return stayed(StayReason::Stopped);
+    return Stayed(index, StayReason::Stopped);
+  }
   writer->End();
-  if (!writer->Written()) return stayed(ReasonOfFileError(writer->Error()));
-  if (!writer->Sync(steps_.ProcessEvents)) return stayed(ReasonOfFileError(writer->Error()));
-  // The events that ran meanwhile may have cancelled.
-  if (steps_.Stop && steps_.Stop()) StopSending();
-  if (stopping_) return stayed(StayReason::Stopped);
-  const std::time_t now = steps_.Now ? steps_.Now() : std::time(nullptr);
-  std::string path;
-  if (!PlaceKeptCopy(writer->File(), folder_, message.subject, std::to_string(message.number), now, &path))
-    return stayed(ReasonOfFileError(errno));
-  message.copyPath = path;
-  // The name must be on the disk too before the message may go.
-  if (!SyncFolder(folder_)) return stayed(StayReason::CopyFailed);
-  deleQueue_.push_back(index);
+  if (!writer->Written()) return Stayed(index, ReasonOfFileError(writer->Error()));
+  Syncing entry{index, std::move(writer), {}};
+  MessageWriter* file = entry.writer.get();
+  try {
+    entry.synced = std::async(std::launch::async, [file] { return file->File().Sync(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the flush runs here.
+    std::promise<bool> done;
+    done.set_value(file->File().Sync());
+    entry.synced = done.get_future();
+  }
+  syncing_.push_back(std::move(entry));
+  QueueCommands();
+}
+
+void CopyThenDelete::PlaceSynced(bool wait) {
+  while (!syncing_.empty()) {
+    Syncing& front = syncing_.front();
+    if (!wait && front.synced.wait_for(std::chrono::seconds(0)) != std::future_status::ready) break;
+    // However slow the disk, the window stays alive (and may cancel).
+    while (front.synced.wait_for(kSyncServiceInterval) != std::future_status::ready) Service();
+    const bool synced = front.synced.get();
+    const size_t index = front.index;
+    std::unique_ptr<MessageWriter> writer = std::move(front.writer);
+    syncing_.pop_front();
+    MessageOutcome& message = result_.messages[index];
+    if (!synced) {
+      Settle(index, ReasonOfFileError(writer->Error()));
+      continue;
+    }
+    if (stopping_) {
+      Settle(index, StayReason::Stopped);
+      continue;
+    }
+    const std::time_t now = steps_.Now ? steps_.Now() : std::time(nullptr);
+    std::string path;
+    if (!PlaceKeptCopy(writer->File(), folder_, message.subject, std::to_string(message.number), now, &path)) {
+      Settle(index, ReasonOfFileError(errno));
+      continue;
+    }
+    message.copyPath = path;
+    placed_.push_back(index);
+  }
+  if (placed_.empty() || (!syncing_.empty() && !wait)) {
+    // More copies are about to be named: one flush of the folder for all.
+    if (placed_.empty()) QueueCommands();
+    return;
+  }
+  // The names must be on the disk too before the messages may go.
+  const bool durable = SyncFolder(folder_);
+  for (size_t index : placed_) {
+    if (!durable || stopping_) {
+      Settle(index, durable ? StayReason::Stopped : StayReason::CopyFailed);
+    } else {
+      deleQueue_.push_back(index);
+    }
+  }
+  placed_.clear();
   QueueCommands();
 }
 
 void CopyThenDelete::Fail(StayReason reason) {
   result_.connectionUsable = false;
   if (writer_) writer_->Drop();
+  // Copies on their way to the disk become whole copies all the same: the
+  // flushes are waited for, and the files go with their writers.
+  syncing_.clear();
   for (size_t index = 0; index < result_.messages.size(); ++index) {
     // RFC 1939 section 6: a session that ends without "quit" deletes
     // nothing, so a confirmed "dele" counts for nothing now. Its copy stays.
@@ -292,15 +347,19 @@ CopyThenDeleteResult CopyThenDelete::Run() {
     QueueCommands();
     for (;;) {
       TakeReplies();
+      PlaceSynced(false);
       if (NothingOwed() && out_.empty()) {
-        QueueCommands();
+        // Nothing more will come from the server until the copies are kept.
+        PlaceSynced(true);
         if (NothingOwed() && out_.empty()) break;
       }
       if (MillisecondsSince(lastBytes_) > replyBound_.count()) {
         Fail(StayReason::NoReply);
         break;
       }
-      const int wait = std::clamp(kServiceMs - MillisecondsSince(lastService_), 0, kServiceMs);
+      int wait = std::clamp(kServiceMs - MillisecondsSince(lastService_), 0, kServiceMs);
+      // A flush that ends lets a "dele" go: look again soon.
+      if (!syncing_.empty()) wait = std::min(wait, kSyncPollMs);
       Pump(wait);
       if (MillisecondsSince(lastService_) >= kServiceMs) Service();
     }
@@ -309,6 +368,7 @@ CopyThenDeleteResult CopyThenDelete::Run() {
     Fail(StayReason::ConnectionLost);
   }
   writer_.reset();
+  syncing_.clear();
   // Left unsettled only by a cancel: never sent, or sent no further.
   for (size_t index = 0; index < count; ++index) Settle(index, StayReason::Stopped);
   return result_;

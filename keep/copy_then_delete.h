@@ -14,7 +14,9 @@
 // name or a message.
 #include <chrono>
 #include <ctime>
+#include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,6 +115,11 @@ class CopyThenDelete {
   bool TakeStatusLine();
   bool TakeBody();
   void BodyEnded();
+  // Copies whose flush to the disk has ended get their names; once none is
+  // ready, one flush of the folder makes the names durable and their "dele"
+  // commands may go. wait: until every flush has ended.
+  void PlaceSynced(bool wait);
+  void Stayed(size_t index, StayReason reason);
   void Settle(size_t index, StayReason reason);
   void StopSending();
   void Service();
@@ -143,6 +150,17 @@ class CopyThenDelete {
   bool inBody_ = false;
   int terminatorMatched_ = 0;  // bytes of CR LF "." CR LF matched so far
   std::unique_ptr<MessageWriter> writer_;
+
+  // Copies whole in their temporary files, on their way to the disk: the
+  // flushes run on threads of their own, several at once (the file system
+  // commits them together), while the replies after them are read.
+  struct Syncing {
+    size_t index;
+    std::unique_ptr<MessageWriter> writer;
+    std::future<bool> synced;  // declared last: joined before the writer goes
+  };
+  std::deque<Syncing> syncing_;
+  std::vector<size_t> placed_;  // named, the folder not yet flushed
 
   std::chrono::steady_clock::time_point lastBytes_;
   std::chrono::steady_clock::time_point lastService_;
