@@ -102,7 +102,24 @@ void CopyThenDelete::Settle(size_t index, StayReason reason) {
     message.copyPath.clear();
   }
   ++settled_;
-  if (steps_.Progress) steps_.Progress(settled_, static_cast<int>(result_.messages.size()));
+  if (!copyCounted_[index]) {
+    copyCounted_[index] = true;
+    ++copiesDone_;
+  }
+  ReportProgress();
+}
+
+void CopyThenDelete::CopyStepDone(size_t index) {
+  if (copyCounted_[index]) return;
+  copyCounted_[index] = true;
+  ++copiesDone_;
+  ReportProgress();
+}
+
+void CopyThenDelete::ReportProgress() {
+  if (!steps_.Progress) return;
+  const int count = static_cast<int>(result_.messages.size());
+  steps_.Progress(settled_ + (folder_.empty() ? 0 : copiesDone_), folder_.empty() ? count : 2 * count);
 }
 
 void CopyThenDelete::Queue(Kind kind, size_t index) {
@@ -306,6 +323,7 @@ void CopyThenDelete::PlaceSynced(bool wait) {
       Settle(index, durable ? StayReason::Stopped : StayReason::CopyFailed);
     } else {
       deleQueue_.push_back(index);
+      CopyStepDone(index);
     }
   }
   placed_.clear();
@@ -330,6 +348,7 @@ void CopyThenDelete::Fail(StayReason reason) {
 CopyThenDeleteResult CopyThenDelete::Run() {
   const size_t count = result_.messages.size();
   settledFlags_.assign(count, false);
+  copyCounted_.assign(count, folder_.empty());
   deleSent_.assign(count, false);
   if (count == 0) return result_;
   if (folder_.empty()) {

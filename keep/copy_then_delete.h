@@ -64,8 +64,10 @@ struct CopyThenDeleteResult {
 };
 
 struct CopySteps {
-  // After each message is settled: how many are, out of how many.
-  std::function<void(int settled, int total)> Progress;
+  // After each step: a message's copy kept (or given up), a message settled
+  // (its "dele" answered, or given up). With copies turned off a message
+  // has only the second step.
+  std::function<void(int done, int total)> Progress;
   // Commands just went out (the activity tick).
   std::function<void()> CommandsSent;
   // Lets the window handle its pending events.
@@ -120,6 +122,8 @@ class CopyThenDelete {
   // commands may go. wait: until every flush has ended.
   void PlaceSynced(bool wait);
   void Stayed(size_t index, StayReason reason);
+  void CopyStepDone(size_t index);
+  void ReportProgress();
   void Settle(size_t index, StayReason reason);
   void StopSending();
   void Service();
@@ -141,8 +145,10 @@ class CopyThenDelete {
   int retrOwed_ = 0;
   std::vector<size_t> deleQueue_;  // copies kept, "dele" not yet queued
   std::vector<bool> settledFlags_;
+  std::vector<bool> copyCounted_;  // the message's copy step is done
   std::vector<bool> deleSent_;     // the message's "dele" went out, wholly or in part
   int settled_ = 0;
+  int copiesDone_ = 0;
   bool stopping_ = false;
 
   std::string pending_;  // received bytes not yet taken

@@ -58,6 +58,7 @@ struct RunOutcome {
   CopyThenDeleteResult result;
   std::vector<std::string> commands;  // after the login
   std::vector<int> remaining;         // on the server after "quit"
+  std::vector<std::pair<int, int>> progress;
 };
 
 class KeepFolder : public ::testing::Test {
@@ -95,11 +96,12 @@ class KeepFolder : public ::testing::Test {
     c.SendCommand("pass password");
     std::vector<MarkedMessage> list;
     for (int n : marked) list.push_back({n, "m" + std::to_string(n)});
+    RunOutcome run;
     CopySteps steps;
     steps.Now = [] { return std::time_t{1765000000}; };
+    steps.Progress = [&run](int done, int total) { run.progress.emplace_back(done, total); };
     CopyThenDelete driver(c, pipelining, copies ? folder_ : std::string(), list, steps);
     driver.SetReplyBound(std::chrono::milliseconds(3000));
-    RunOutcome run;
     run.result = driver.Run();
     if (run.result.connectionUsable && c.IsOpen()) {
       c.WriteLine("quit");
@@ -195,6 +197,11 @@ TEST_P(Dialogue, RetrAndCopyBeforeEachDele) {
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(run.result.messages[i].reason, row.reasons[i]) << i;
   EXPECT_TRUE(run.result.connectionUsable);
   if (row.copies) ExpectNothingLost(messages, run);
+  // Forward to the end: a copy and a "dele" per message.
+  const int total = row.copies ? 6 : 3;
+  ASSERT_FALSE(run.progress.empty());
+  EXPECT_EQ(run.progress.back(), std::make_pair(total, total));
+  for (size_t i = 1; i < run.progress.size(); ++i) EXPECT_GT(run.progress[i].first, run.progress[i - 1].first);
   // A copy is kept for exactly the messages whose "dele" went out.
   std::map<std::string, std::string> wanted;
   for (const MessageOutcome& m : run.result.messages) {
