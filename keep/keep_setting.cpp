@@ -36,6 +36,11 @@ bool WriteKeepSetting(const std::string& appPath, int days) {
   return WriteFileAtomic(appPath + kKeepSettingFileName, JoinLinesCrLf({std::to_string(days)}));
 }
 
+std::string KeptFolderForDeletion(const std::string& appPath, std::string_view sessionLabel) {
+  if (!ReadKeepSetting(appPath).KeepsCopies()) return {};
+  return KeptAccountFolder(appPath, sessionLabel);
+}
+
 int ExpireKeptCopiesAtStart(const std::string& appPath) {
   return ExpireKeptCopies(appPath, std::time(nullptr), ReadKeepSetting(appPath).ExpiryDays());
 }

@@ -5,6 +5,7 @@
 // then deleted as they always were). A missing file, or a first line that is
 // not such a number, means the default: copies kept for 30 days.
 #include <string>
+#include <string_view>
 
 namespace brevan {
 
@@ -24,6 +25,11 @@ KeepSetting ParseKeepSetting(const std::string& text);
 KeepSetting ReadKeepSetting(const std::string& appPath);
 // Writes the days (0 to kMaxKeepDays) as the file's one line; false on failure.
 bool WriteKeepSetting(const std::string& appPath, int days);
+
+// Where a deletion on the session's account keeps its copies: the account's
+// folder under "deleted/" (KeptAccountFolder), or empty when the setting
+// keeps none.
+std::string KeptFolderForDeletion(const std::string& appPath, std::string_view sessionLabel);
 
 // The start-up cleaning: removes the copies older than the setting's days.
 int ExpireKeptCopiesAtStart(const std::string& appPath);
