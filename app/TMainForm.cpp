@@ -20,6 +20,7 @@
 #include "common/file_io.h"
 #include "common/trim.h"
 #include "learn/session_learning.h"
+#include "keep/TDeletedForm.h"
 #include "session/TForm1.h"
 #include "session/message_file.h"
 #include "session/program_values.h"
@@ -54,6 +55,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
   FileNew1 = MakeAction(this, "FileNew1", "新增(&N)", "New", "Create a new file");
   FileNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+  FileDeleted1 = MakeAction(this, "FileDeleted1", "已刪除的信件(&D)...", "Deleted messages",
+                            "Copies kept of the messages deleted on the server");
   FileExit1 = MakeAction(this, "FileExit1", "離開(&X)", "Exit", "Exit application");
   WindowCascade1 = MakeAction(this, "WindowCascade1", "排列顯示(&C)", "Cascade", "Cascade");
   WindowTileHorizontal1 =
@@ -71,6 +74,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     return [this, method] { RunHandler(this, [this, method] { (this->*method)(); }); };
   };
   connect(FileNew1, &QAction::triggered, this, run(&TMainForm::FileNew1Execute));
+  connect(FileDeleted1, &QAction::triggered, this, run(&TMainForm::FileDeleted1Execute));
   connect(FileExit1, &QAction::triggered, this, run(&TMainForm::FileExit1Execute));
   connect(WindowCascade1, &QAction::triggered, this, run(&TMainForm::WindowCascade1Execute));
   connect(WindowTileHorizontal1, &QAction::triggered, this, run(&TMainForm::WindowTileHorizontal1Execute));
@@ -83,6 +87,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   File1 = menuBar()->addMenu(U("檔案(&F)"));
   File1->setObjectName("File1");
   File1->addAction(FileNew1);
+  File1->addAction(FileDeleted1);
   File1->addSeparator();
   File1->addAction(FileLearnJunk1);
   File1->addAction(FileLearnGood1);
@@ -172,6 +177,18 @@ void TMainForm::FileNew1Execute() {
   CreateSessionWindow(U("Brevan v3.2 (") + QString::number(n) + U(")(未連線)"));
 }
 
+void TMainForm::FileDeleted1Execute() {
+  if (!DeletedForm) {
+    // A window of its own, gone with the frame.
+    DeletedForm = new TDeletedForm(this);
+  } else {
+    DeletedForm->Refresh();
+  }
+  DeletedForm->show();
+  DeletedForm->raise();
+  DeletedForm->activateWindow();
+}
+
 void TMainForm::FileExit1Execute() { close(); }
 
 void TMainForm::LearnFolder(bool junk) {
@@ -257,6 +274,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
       return;
     }
   }
+  if (DeletedForm) DeletedForm->close();
   event->accept();
 }
 

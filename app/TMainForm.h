@@ -10,6 +10,7 @@ class QToolBar;
 namespace brevan {
 
 class TAboutBox;
+class TDeletedForm;
 class TForm1;
 
 // The frame window that holds the session windows.
@@ -26,6 +27,7 @@ class TMainForm : public QMainWindow {
   QMenu* Help1 = nullptr;
   QToolBar* ToolBar1 = nullptr;
   QAction* FileNew1 = nullptr;
+  QAction* FileDeleted1 = nullptr;  // the window of kept copies
   QAction* FileExit1 = nullptr;
   // Teach the learned judgement a folder of .eml files as junk, or as good.
   QAction* FileLearnJunk1 = nullptr;
@@ -37,6 +39,9 @@ class TMainForm : public QMainWindow {
   QAction* HelpAbout1 = nullptr;
 
   void FileNew1Execute();
+  // Shows the window of kept copies ("已刪除的信件"), listed afresh.
+  void FileDeleted1Execute();
+  TDeletedForm* DeletedForm = nullptr;  // made the first time it is opened
   void FileExit1Execute();
   void FileLearnJunk1Execute() { LearnFolder(true); }
   void FileLearnGood1Execute() { LearnFolder(false); }

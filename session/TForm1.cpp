@@ -45,6 +45,8 @@
 #include "common/text_lines.h"
 #include "common/tick.h"
 #include "common/trim.h"
+#include "keep/copy_then_delete.h"
+#include "keep/keep_setting.h"
 #include "session/TIdAntiFreeze.h"
 #include "session/WrappingRow.h"
 #include "session/outstanding_exchange.h"
@@ -731,6 +733,7 @@ void TForm1::btnConnectClick() {
     Timer1->start();
     btnDisconnect->setEnabled(true);
     program.SessionLabel = FromQt(Edit4->text()) + "(" + FromQt(ComboBox1->currentText()) + ")";
+    sessionLabel_ = program.SessionLabel;
     btnConnect->setEnabled(false);
 
     ExchangeGuard exchange(*this);
@@ -949,8 +952,11 @@ void TForm1::BoundForClose() {
 void TForm1::btnDisconnectClick() { Disconnect(false); }
 
 void TForm1::Disconnect(bool windowClosing) {
-  // A click nested in a running disconnect has nothing left to do.
-  if (disconnecting_) return;
+  // A click nested in a running disconnect cancels its deletion.
+  if (disconnecting_) {
+    cancelDeletion_ = true;
+    return;
+  }
   // Only rows the current connection listed are its messages; rows left from
   // an earlier connection are neither asked about nor deleted.
   const int connection = connectionId_;
@@ -961,11 +967,14 @@ void TForm1::Disconnect(bool windowClosing) {
   if (!ticked.empty()) ticked = connection == connectionId_ ? DeletableRows() : std::vector<int>{};
 
   disconnecting_ = true;
+  cancelDeletion_ = false;
   struct DisconnectEnds {
     TForm1& window;
     ~DisconnectEnds() {
       window.disconnecting_ = false;
+      window.cancelDeletion_ = false;
       window.closeDeadline_ = Deadline::max();
+      window.btnDisconnect->setText(QString::fromUtf8("中斷連線"));
     }
   } disconnectEnds{*this};
   if (windowClosing || closing_) BoundForClose();
@@ -974,7 +983,8 @@ void TForm1::Disconnect(bool windowClosing) {
   Timer1->stop();
   bool unconfirmed = false;  // a reply did not come in time
   std::string failure;       // the connection failed
-  std::vector<int> deleted;  // the messages whose "dele" the server confirmed
+  bool keeping = false;      // copies were kept before the deletions
+  CopyThenDeleteResult deletion;
   {
     const bool otherExchange = ExchangeBusy();
     OutstandingExchange* owed = Outstanding();
@@ -990,26 +1000,31 @@ void TForm1::Disconnect(bool windowClosing) {
       if (!clear) {
         unconfirmed = true;
       } else {
-        ConnectionReplySource source(IdTCPClient1);
-        ReplyDrain drain(source);
-        for (int number : ticked) {
-          try {
-            IdTCPClient1.WriteLine("dele " + std::to_string(number));
-          } catch (const std::exception& e) {
-            failure = e.what();
-            break;
-          }
-          // The reply is read and its word ignored, as long as it comes.
-          std::string status;
-          const DrainEnd end = drain.StatusLine(StepDeadline(), &status);
-          if (end == DrainEnd::Done && IsPositive(status)) deleted.push_back(number);
-          if (end == DrainEnd::TimedOut) {
+        // Each message is kept first (unless the setting keeps no copies):
+        // its copy is whole on the disk before its "dele" goes.
+        std::vector<MarkedMessage> marked;
+        for (int number : ticked) marked.push_back({number, TrimBlank(RowText(number - 1, ColSubject))});
+        const std::string folder = KeptFolderForDeletion(Program().AppPath, sessionLabel_);
+        keeping = !folder.empty();
+        if (keeping) btnDisconnect->setText(QString::fromUtf8("取消"));
+        CopySteps steps;
+        steps.Progress = [this](int done, int total) {
+          ProgressBar1->setRange(0, total);
+          ProgressBar1->setValue(done);
+        };
+        steps.CommandsSent = [] { Program().LastActivityTick = TickCount(); };
+        steps.ProcessEvents = [] { QCoreApplication::processEvents(); };
+        // A close that began this disconnect deletes what the user agreed
+        // to; one that comes while it runs stops it, as Cancel does.
+        steps.Stop = [this] { return cancelDeletion_; };
+        CopyThenDelete driver(IdTCPClient1, serverPipelines_, folder, std::move(marked), std::move(steps));
+        driver.SetReplyBound(replyBound_);
+        deletion = driver.Run();
+        if (!deletion.connectionUsable) {
+          if (deletion.error.empty()) {
             unconfirmed = true;
-            break;
-          }
-          if (end == DrainEnd::Failed) {
-            failure = drain.Error();
-            break;
+          } else {
+            failure = deletion.error;
           }
         }
       }
@@ -1032,11 +1047,17 @@ void TForm1::Disconnect(bool windowClosing) {
   // What the user had deleted is junk to learn from; the disconnect itself
   // never fails for it.
   try {
-    LearnDeletedRows(deleted);
+    LearnDeletedRows(deletion.Deleted());
   } catch (...) {
   }
   // A window on its way out says nothing more.
   if (closing_) return;
+  if (keeping) {
+    // One message names what stayed on the server and why.
+    const std::string stayed = StayedOnServerText(deletion, !unconfirmed && failure.empty());
+    if (!stayed.empty()) Dialogs().ShowMessage(this, stayed);
+    return;
+  }
   if (unconfirmed) {
     Dialogs().ShowMessage(this, UnconfirmedDeletionMessage());
     return;
@@ -1053,7 +1074,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
   closing_ = true;
   if (disconnecting_) {
     // The close came while a disconnect waits for the server: the disconnect
-    // goes on, within the close's bound, and the window goes when it ends.
+    // goes on, within the close's bound, and the window goes when it ends;
+    // no further copy and no further "dele" goes out.
+    cancelDeletion_ = true;
     BoundForClose();
   } else if (btnDisconnect->isEnabled()) {
     // Cancel to the deletion question closes the window at once, without a

@@ -215,6 +215,10 @@ class TForm1 : public QWidget {
     closeBound_ = close;
   }
   bool Disconnecting() const { return disconnecting_; }
+  // True once the user cancelled the deletion that runs now (a click on
+  // btnDisconnect, captioned "取消" meanwhile): no further copy and no
+  // further "dele"; the session still ends with "quit".
+  bool DeletionCancelled() const { return cancelDeletion_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -252,6 +256,10 @@ class TForm1 : public QWidget {
   int connectionId_ = 0;
   bool connecting_ = false;
   bool disconnecting_ = false;
+  bool cancelDeletion_ = false;
+  // The account of this window's connection (user + "(" + server + ")"),
+  // whose folder takes the copies its deletion keeps.
+  std::string sessionLabel_;
   Deadline closeDeadline_ = Deadline::max();
   std::chrono::milliseconds replyBound_ = kDisconnectReplyBound;
   std::chrono::milliseconds closeBound_ = kCloseBound;
