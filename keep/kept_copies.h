@@ -8,7 +8,7 @@
 // account's download folder, where the session window looks for downloads.
 //
 // Paths are file-system bytes (common/file_io.h); texts shown to the user
-// (account, sender, subject) are code-page text, but sender and subject are UTF-8, as the list shows them.
+// (account, sender, subject): the account in the code page, sender and subject in UTF-8 as the list shows them.
 #include <ctime>
 #include <string>
 #include <string_view>
