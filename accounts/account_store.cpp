@@ -19,7 +19,8 @@ AccountFields ParseAccountLine(const std::string& line) {
   f.port = SplitToken(rest, ";", true);
   f.user = SplitToken(rest, ";", true);
   // Whatever follows a fourth ";" is dropped with the remainder.
-  f.password = DecodeBase64Text(SplitToken(rest, ";", true));
+  f.passwordField = SplitToken(rest, ";", true);
+  f.password = DecodeBase64Text(f.passwordField);
   return f;
 }
 

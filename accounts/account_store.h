@@ -22,6 +22,9 @@ std::vector<std::string> ReadAccountLines(std::string_view fileBytes);
 
 struct AccountFields {
   std::string server, port, user, password;  // password decoded
+  // Field 4 as written. Empty where the keyring keeps the password (or the
+  // password is blank); a line saved without a keyring holds the Base64.
+  std::string passwordField;
 };
 
 // Takes the fields one after another (each ends at the next ";" or at the end

@@ -71,6 +71,46 @@ void RememberFingerprint(std::vector<std::string>& lines, std::string_view serve
   if (!replaced) lines.push_back(std::move(entry));
 }
 
+namespace {
+
+// A certificate line or a mark: three fields, server and port not empty.
+bool LineNamesServer(std::string_view line, std::string_view server, const std::string& port) {
+  const size_t first = line.find(';');
+  if (first == std::string_view::npos) return false;
+  const size_t second = line.find(';', first + 1);
+  if (second == std::string_view::npos || line.find(';', second + 1) != std::string_view::npos) return false;
+  return first > 0 && SameServer(line.substr(0, first), server) && line.substr(first + 1, second - first - 1) == port;
+}
+
+bool Storable(std::string_view server) { return !server.empty() && server.find_first_of(";\r\n") == std::string_view::npos; }
+
+}  // namespace
+
+bool SeenWithTls(const std::vector<std::string>& lines, std::string_view server, int port) {
+  const std::string portText = std::to_string(port);
+  for (const std::string& line : lines)
+    if (LineNamesServer(line, server, portText)) return true;
+  return false;
+}
+
+void RememberSeenWithTls(std::vector<std::string>& lines, std::string_view server, int port) {
+  if (SeenWithTls(lines, server, port)) return;
+  lines.push_back(std::string(server) + ";" + std::to_string(port) + ";");
+}
+
+bool ServerSeenWithTls(const std::string& certsPath, std::string_view server, int port) {
+  std::vector<std::string> lines;
+  if (!LoadCertFile(certsPath, lines)) return true;
+  return SeenWithTls(lines, server, port);
+}
+
+void RememberServerSeenWithTls(const std::string& certsPath, std::string_view server, int port) {
+  std::vector<std::string> lines;
+  if (!Storable(server) || !LoadCertFile(certsPath, lines) || SeenWithTls(lines, server, port)) return;
+  RememberSeenWithTls(lines, server, port);
+  SaveCertFile(certsPath, lines);
+}
+
 bool LoadCertFile(const std::string& path, std::vector<std::string>& lines) {
   lines.clear();
   if (!FileExists(path)) return !DirectoryExists(path);

@@ -34,6 +34,22 @@ bool LoadCertFile(const std::string& path, std::vector<std::string>& lines);
 // into place; false leaves the old file intact.
 bool SaveCertFile(const std::string& path, const std::vector<std::string>& lines);
 
+// Whether server and port were once reached through TLS: a remembered
+// certificate says so, and so does the mark "server;port;" (an empty
+// fingerprint) that a server whose certificate verified leaves. Older
+// versions skip the mark like any line not of their form and write it back.
+bool SeenWithTls(const std::vector<std::string>& lines, std::string_view server, int port);
+// Adds the mark unless a line of that server and port (mark or certificate)
+// is there already.
+void RememberSeenWithTls(std::vector<std::string>& lines, std::string_view server, int port);
+
+// The same on the file. A file that exists but cannot be read counts as
+// seen: a question too many is better than a password in the clear.
+bool ServerSeenWithTls(const std::string& certsPath, std::string_view server, int port);
+// Nothing is written when the file cannot be read, or the server text
+// cannot stand in a line.
+void RememberServerSeenWithTls(const std::string& certsPath, std::string_view server, int port);
+
 enum class ServerTrust {
   Verified,  // the chain and host name verify: nothing remembered or asked
   FirstUse,  // nothing remembered: remembered now

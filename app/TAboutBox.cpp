@@ -1,6 +1,6 @@
 #include "app/TAboutBox.h"
 
-#include <QHBoxLayout>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -25,21 +25,21 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   Version->setObjectName("Version");
   Comments = new QLabel(QString::fromUtf8("POP3 信箱預覽與清理工具") + "\n" + ToQt(HomePageUrl()), this);
   Comments->setObjectName("Comments");
-  OKButton = new QPushButton("OK", this);
+  // A standard button, so its text comes from Qt's translation as the
+  // message boxes' buttons do ("確定" with the Chinese catalogue installed).
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->setCenterButtons(true);
+  OKButton = buttons->button(QDialogButtonBox::Ok);
   OKButton->setObjectName("OKButton");
   OKButton->setDefault(true);
   OKButton->setAutoDefault(true);
-  connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(OKButton);
-  buttons->addStretch(1);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(ProductName);
   layout->addWidget(Version);
   layout->addWidget(Comments);
-  layout->addLayout(buttons);
+  layout->addWidget(buttons);
   setFixedSize(sizeHint());
 }
 

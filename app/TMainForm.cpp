@@ -14,7 +14,16 @@
 
 #include "app/TAboutBox.h"
 #include "app/dialogs.h"
+#include "app/qt_text.h"
+#include "common/app_path.h"
+#include "common/codepage.h"
+#include "common/file_io.h"
+#include "common/trim.h"
+#include "learn/session_learning.h"
+#include "keep/TDeletedForm.h"
 #include "session/TForm1.h"
+#include "session/message_file.h"
+#include "session/program_values.h"
 
 namespace brevan {
 namespace {
@@ -46,6 +55,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
   FileNew1 = MakeAction(this, "FileNew1", "新增(&N)", "New", "Create a new file");
   FileNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+  FileDeleted1 = MakeAction(this, "FileDeleted1", "已刪除的信件(&D)...", "Deleted messages",
+                            "Copies kept of the messages deleted on the server");
   FileExit1 = MakeAction(this, "FileExit1", "離開(&X)", "Exit", "Exit application");
   WindowCascade1 = MakeAction(this, "WindowCascade1", "排列顯示(&C)", "Cascade", "Cascade");
   WindowTileHorizontal1 =
@@ -54,21 +65,32 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
       MakeAction(this, "WindowTileVertical1", "垂直顯示(&V)", "Tile Vertically", "Tile Vertically");
   WindowMinimizeAll1 = MakeAction(this, "WindowMinimizeAll1", "全部視窗最小化(&M)", "Minimize All", "Minimize All");
   HelpAbout1 = MakeAction(this, "HelpAbout1", "關於..(&A)", "", "");
+  FileLearnJunk1 = MakeAction(this, "FileLearnJunk1", "從資料夾學習垃圾信(&J)...", "",
+                              "Learn every .eml file of a folder as junk");
+  FileLearnGood1 = MakeAction(this, "FileLearnGood1", "從資料夾學習正常信(&G)...", "",
+                              "Learn every .eml file of a folder as good mail");
 
   auto run = [this](void (TMainForm::*method)()) {
     return [this, method] { RunHandler(this, [this, method] { (this->*method)(); }); };
   };
   connect(FileNew1, &QAction::triggered, this, run(&TMainForm::FileNew1Execute));
+  connect(FileDeleted1, &QAction::triggered, this, run(&TMainForm::FileDeleted1Execute));
   connect(FileExit1, &QAction::triggered, this, run(&TMainForm::FileExit1Execute));
   connect(WindowCascade1, &QAction::triggered, this, run(&TMainForm::WindowCascade1Execute));
   connect(WindowTileHorizontal1, &QAction::triggered, this, run(&TMainForm::WindowTileHorizontal1Execute));
   connect(WindowTileVertical1, &QAction::triggered, this, run(&TMainForm::WindowTileVertical1Execute));
   connect(WindowMinimizeAll1, &QAction::triggered, this, run(&TMainForm::WindowMinimizeAll1Execute));
   connect(HelpAbout1, &QAction::triggered, this, run(&TMainForm::HelpAbout1Execute));
+  connect(FileLearnJunk1, &QAction::triggered, this, run(&TMainForm::FileLearnJunk1Execute));
+  connect(FileLearnGood1, &QAction::triggered, this, run(&TMainForm::FileLearnGood1Execute));
 
   File1 = menuBar()->addMenu(U("檔案(&F)"));
   File1->setObjectName("File1");
   File1->addAction(FileNew1);
+  File1->addAction(FileDeleted1);
+  File1->addSeparator();
+  File1->addAction(FileLearnJunk1);
+  File1->addAction(FileLearnGood1);
   File1->addSeparator();
   File1->addAction(FileExit1);
   Window1 = menuBar()->addMenu(U("視窗(&W)"));
@@ -155,7 +177,52 @@ void TMainForm::FileNew1Execute() {
   CreateSessionWindow(U("Brevan v3.2 (") + QString::number(n) + U(")(未連線)"));
 }
 
+void TMainForm::FileDeleted1Execute() {
+  if (!DeletedForm) {
+    // A window of its own, gone with the frame.
+    DeletedForm = new TDeletedForm(this);
+  } else {
+    DeletedForm->Refresh();
+  }
+  DeletedForm->show();
+  DeletedForm->raise();
+  DeletedForm->activateWindow();
+}
+
 void TMainForm::FileExit1Execute() { close(); }
+
+void TMainForm::LearnFolder(bool junk) {
+  ProgramValues& program = Program();
+  const std::string appPath = program.AppPath.empty() ? AppFolder() : program.AppPath;
+  // The download folder holds the mail the user kept: that of the active
+  // session window, else of the first one that connected.
+  std::string label;
+  if (QMdiSubWindow* active = MdiArea->activeSubWindow()) {
+    if (auto* form = qobject_cast<TForm1*>(active->widget())) label = form->Session.DownloadLabel();
+  }
+  for (TForm1* form : SessionWindows()) {
+    if (!label.empty()) break;
+    label = form->Session.DownloadLabel();
+  }
+  const std::string offered = label.empty() ? appPath : DownloadFolder(appPath, label);
+  bool accepted = false;
+  const std::string typed = Dialogs().InputBox(this, Cp(junk ? "學習垃圾信" : "學習正常信"),
+                                               Cp("要學習的 .eml 檔所在的資料夾:"), ShownPath(offered), &accepted);
+  if (!accepted || IsBlank(typed)) return;
+  // What was offered and left as it was is the folder itself, also where
+  // its name has characters the code page lacks.
+  const std::string folder = typed == ShownPath(offered) ? offered : AnsiToUtf8(typed);
+  LearnedStore& store = SessionLearnedStore(appPath);
+  const std::string problem = TakeLearnedStoreProblem(store);
+  if (!problem.empty()) Dialogs().ShowMessage(this, problem);
+  const int learned = LearnMessageFolder(store, folder, junk);
+  if (learned < 0) {
+    Dialogs().ShowMessage(this, Cp("無法從資料夾 ") + ShownPath(folder) + Cp(" 學習."));
+    return;
+  }
+  Dialogs().ShowMessage(this, Cp("已從資料夾 ") + ShownPath(folder) + Cp(" 學習 ") + std::to_string(learned) +
+                                  Cp(junk ? " 封信為垃圾信." : " 封信為正常信."));
+}
 
 void TMainForm::HelpAbout1Execute() {
   if (AboutBox) AboutBox->exec();
@@ -215,6 +282,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
       return;
     }
   }
+  if (DeletedForm) DeletedForm->close();
   event->accept();
 }
 

@@ -10,6 +10,7 @@ class QToolBar;
 namespace brevan {
 
 class TAboutBox;
+class TDeletedForm;
 class TForm1;
 
 // The frame window that holds the session windows.
@@ -26,7 +27,11 @@ class TMainForm : public QMainWindow {
   QMenu* Help1 = nullptr;
   QToolBar* ToolBar1 = nullptr;
   QAction* FileNew1 = nullptr;
+  QAction* FileDeleted1 = nullptr;  // the window of kept copies
   QAction* FileExit1 = nullptr;
+  // Teach the learned judgement a folder of .eml files as junk, or as good.
+  QAction* FileLearnJunk1 = nullptr;
+  QAction* FileLearnGood1 = nullptr;
   QAction* WindowCascade1 = nullptr;
   QAction* WindowTileHorizontal1 = nullptr;
   QAction* WindowTileVertical1 = nullptr;
@@ -34,7 +39,15 @@ class TMainForm : public QMainWindow {
   QAction* HelpAbout1 = nullptr;
 
   void FileNew1Execute();
+  // Shows the window of kept copies ("已刪除的信件"), listed afresh.
+  void FileDeleted1Execute();
+  TDeletedForm* DeletedForm = nullptr;  // made the first time it is opened
   void FileExit1Execute();
+  void FileLearnJunk1Execute() { LearnFolder(true); }
+  void FileLearnGood1Execute() { LearnFolder(false); }
+  // Asks for a folder (the last session's download folder offered) and
+  // learns its .eml files in one batch.
+  void LearnFolder(bool junk);
   void HelpAbout1Execute();
   void WindowCascade1Execute();
   void WindowTileHorizontal1Execute();

@@ -38,6 +38,10 @@ class QtDialogs : public IDialogs {
     return QMessageBox::question(parent, BoxTitle(), ToQt(text), QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::Yes) == QMessageBox::Yes;
   }
+  bool ConfirmYesNoDefaultNo(QWidget* parent, const std::string& text) override {
+    return QMessageBox::question(parent, BoxTitle(), ToQt(text), QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+  }
   std::string InputBox(QWidget* parent, const std::string& caption, const std::string& prompt,
                        const std::string& initial, bool* accepted) override {
     bool ok = false;
@@ -48,6 +52,10 @@ class QtDialogs : public IDialogs {
   }
   void ShowError(QWidget* parent, const std::string& text) override {
     QMessageBox::critical(parent, BoxTitle(), ToQt(text));
+  }
+  void ShowUnicodeMessage(QWidget* parent, const std::string& utf8) override {
+    QMessageBox box(QMessageBox::NoIcon, BoxTitle(), QString::fromStdString(utf8), QMessageBox::Ok, parent);
+    box.exec();
   }
 };
 
@@ -127,6 +135,8 @@ IDialogs* g_dialogs = nullptr;
 IDesktop* g_desktop = nullptr;
 
 }  // namespace
+
+void IDialogs::ShowUnicodeMessage(QWidget* parent, const std::string& utf8) { ShowMessage(parent, Utf8ToAnsi(utf8)); }
 
 const char* DocumentOpener() { return "xdg-open"; }
 

@@ -18,12 +18,19 @@ class IDialogs {
   virtual bool ConfirmYesCancel(QWidget* parent, const std::string& text) = 0;
   // Yes / No; true for Yes. Closing the box counts as No.
   virtual bool ConfirmYesNo(QWidget* parent, const std::string& text) = 0;
+  // The same, with No as the default button: for questions where a hasty
+  // Enter must not take the risk.
+  virtual bool ConfirmYesNoDefaultNo(QWidget* parent, const std::string& text) { return ConfirmYesNo(parent, text); }
   // The text-input box; *accepted tells whether the user confirmed. On Cancel
   // the result is the initial text.
   virtual std::string InputBox(QWidget* parent, const std::string& caption, const std::string& prompt,
                                const std::string& initial, bool* accepted) = 0;
   // The default error box for a failure that escaped a handler.
   virtual void ShowError(QWidget* parent, const std::string& text) = 0;
+  // The information box for a text in UTF-8: one that quotes a subject or a
+  // file name, which the code page may not hold. Unless overridden it goes
+  // to ShowMessage in the code page.
+  virtual void ShowUnicodeMessage(QWidget* parent, const std::string& utf8);
 };
 
 // The desktop actions: opening a document or a web address with the desktop's

@@ -4,13 +4,18 @@
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
 #include "app/application.h"
+#include "common/app_path.h"
 #include "decode/TForm2.h"
 #include "filter/TForm3.h"
+#include "keep/keep_setting.h"
 #include "session/TForm1.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   brevan::SetUpApplication(app);
+  // Copies of deleted messages older than the kept days go before anything
+  // else looks at them.
+  brevan::ExpireKeptCopiesAtStart(brevan::AppFolder());
 
   // The windows of the program's whole run, in this order.
   auto* mainForm = new brevan::TMainForm;

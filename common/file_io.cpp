@@ -104,8 +104,12 @@ bool TemporaryFile::Create(const std::string& folder) {
   if (folder.empty()) return false;
   std::string name = folder + kTemporaryPattern;
   // 0600 until it is placed: nobody reads half a message.
+  error_ = 0;
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    error_ = errno;
+    return false;
+  }
   fd_ = fd;
   osPath_ = std::move(name);
   written_ = 0;
@@ -116,6 +120,7 @@ bool TemporaryFile::Create(const std::string& folder) {
 bool TemporaryFile::Write(std::string_view bytes) {
   if (fd_ < 0) return false;
   if (!WriteAll(fd_, bytes)) {
+    error_ = errno;
     Remove();
     return false;
   }
@@ -134,7 +139,10 @@ bool TemporaryFile::Sync() {
   if (fd_ < 0) return false;
   for (;;) {
     if (::fsync(fd_) == 0) return true;
-    if (errno != EINTR) return false;
+    if (errno != EINTR) {
+      error_ = errno;
+      return false;
+    }
   }
 }
 
@@ -155,6 +163,22 @@ bool TemporaryFile::PlaceAs(const std::string& path, unsigned mode) {
   return true;
 }
 
+bool TemporaryFile::PlaceAsNew(const std::string& path, unsigned mode) {
+  if (fd_ < 0 || path.empty()) return false;
+  if (::fchmod(fd_, static_cast<mode_t>(mode)) != 0) return false;
+  if (::renameat2(AT_FDCWD, osPath_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+    // A file system without the no-replace rename: a hard link fails on an
+    // existing name in the same way.
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(osPath_.c_str(), path.c_str()) != 0) return false;
+    ::unlink(osPath_.c_str());
+  }
+  ::close(fd_);
+  fd_ = -1;
+  osPath_.clear();
+  return true;
+}
+
 void TemporaryFile::Remove() {
   if (fd_ < 0) return;
   ::close(fd_);
@@ -167,6 +191,17 @@ bool WriteFileAtomic(const std::string& path, std::string_view contents, unsigne
   if (path.empty()) return false;
   TemporaryFile file;
   return file.Create(FolderOf(path)) && file.Write(contents) && file.Sync() && file.PlaceAs(path, mode);
+}
+
+bool SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int result;
+  do {
+    result = ::fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  ::close(fd);
+  return result == 0;
 }
 
 bool RemoveEmptyFolder(const std::string& path) { return !path.empty() && ::rmdir(path.c_str()) == 0; }

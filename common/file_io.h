@@ -29,6 +29,10 @@ bool ReadWholeFile(const std::string& path, std::string& contents);
 // this one. Returns false (and leaves any old file untouched) on failure.
 bool WriteFileAtomic(const std::string& path, std::string_view contents, unsigned mode = 0644);
 
+// Waits until the folder's entries (a file just renamed into it) are on the
+// disk; false when that cannot be made sure.
+bool SyncFolder(const std::string& folder);
+
 // Removes a folder that is empty; false when it is not there, not empty or
 // cannot be removed.
 bool RemoveEmptyFolder(const std::string& path);
@@ -59,15 +63,22 @@ class TemporaryFile {
   // the old and the given mode for a replaced one. False (the file stays, to
   // try another name) when path cannot take it.
   bool PlaceAs(const std::string& path, unsigned mode = 0644);
+  // The same, but never over an existing file: false (the file stays) when
+  // path is taken.
+  bool PlaceAsNew(const std::string& path, unsigned mode = 0600);
   // Closes and deletes the file unless it was put in place.
   void Remove();
 
   bool IsOpen() const { return fd_ >= 0; }
   // The temporary file's own path, as the operating system spells it.
   const std::string& TemporaryPath() const { return osPath_; }
+  // errno of the last Create, Write or Sync that failed (ENOSPC, EFBIG, EACCES...);
+  // 0 when none has.
+  int Error() const { return error_; }
 
  private:
   int fd_ = -1;
+  int error_ = 0;
   std::string osPath_;
   unsigned long long written_ = 0;
   unsigned long long flushStarted_ = 0;

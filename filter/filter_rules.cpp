@@ -6,10 +6,12 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "common/codepage.h"
 #include "common/split_token.h"
 #include "common/text_lines.h"
 #include "filter/obfuscated.h"
 #include "filter/regex.h"
+#include "filter/traditional_form.h"
 
 namespace brevan {
 namespace {
@@ -112,32 +114,89 @@ int MatchWildcard(std::string_view pattern, std::string_view text) {
   return MatchFolded(p, t);
 }
 
-int FirstFilterRuleHit(const std::vector<std::string>& rules, std::string_view subject) {
-  std::string folded;
-  LowerAscii(subject, folded);
+namespace {
+
+// The rule scan over one or two forms of a subject: a rule's pattern counts
+// as found when it is found in any form, and a negated rule hits only when
+// its pattern is found in none.
+int FirstRuleHitInForms(const std::vector<std::string>& rules, std::string_view first, std::string_view second) {
+  std::string_view forms[2] = {first, second};
+  const size_t count = second.empty() || second == first ? 1 : 2;
+  std::string folded[2];
+  for (size_t f = 0; f < count; ++f) LowerAscii(forms[f], folded[f]);
   std::string pattern;
+  auto wildcardFound = [&](std::string_view rulePattern) {
+    LowerAscii(rulePattern, pattern);
+    for (size_t f = 0; f < count; ++f) {
+      if (MatchFolded(pattern, folded[f]) > 0) return true;
+    }
+    return false;
+  };
+  // Match or NoMatch over all forms; Failed when a form's test failed and no
+  // form matched, so a failing rule is still skipped.
+  auto regexOutcome = [&](std::string_view rulePattern) {
+    RegexOutcome outcome = RegexOutcome::NoMatch;
+    for (size_t f = 0; f < count; ++f) {
+      const RegexOutcome one = TestRegexRule(rulePattern, forms[f]);
+      if (one == RegexOutcome::Match) return one;
+      if (one == RegexOutcome::Failed) outcome = one;
+    }
+    return outcome;
+  };
   for (size_t index = 0; index < rules.size(); ++index) {
     const std::string_view rule(rules[index]);
     if (rule.starts_with(kNegation)) {
       const std::string_view rest = rule.substr(kNegation.size());
       if (rest.starts_with(kRegexPrefix)) {
-        if (TestRegexRule(rest.substr(kRegexPrefix.size()), subject) == RegexOutcome::NoMatch) {
-          return static_cast<int>(index);
-        }
-      } else {
-        LowerAscii(rest, pattern);
-        if (MatchFolded(pattern, folded) == 0) return static_cast<int>(index);
-      }
-    } else if (rule.starts_with(kRegexPrefix)) {
-      if (TestRegexRule(rule.substr(kRegexPrefix.size()), subject) == RegexOutcome::Match) {
+        if (regexOutcome(rest.substr(kRegexPrefix.size())) == RegexOutcome::NoMatch) return static_cast<int>(index);
+      } else if (!wildcardFound(rest)) {
         return static_cast<int>(index);
       }
-    } else {
-      LowerAscii(rule, pattern);
-      if (MatchFolded(pattern, folded) > 0) return static_cast<int>(index);
+    } else if (rule.starts_with(kRegexPrefix)) {
+      if (regexOutcome(rule.substr(kRegexPrefix.size())) == RegexOutcome::Match) return static_cast<int>(index);
+    } else if (wildcardFound(rule)) {
+      return static_cast<int>(index);
     }
   }
   return -1;
+}
+
+JunkVerdict JudgeForms(const std::vector<std::string>& rules, std::string_view subject, std::string_view traditional) {
+  JunkVerdict verdict;
+  const std::string_view word = FirstObfuscatedWord(subject);
+  if (!word.empty()) {
+    verdict.What = JunkVerdict::Kind::DisguisedWord;
+    verdict.Word = std::string(word);
+    return verdict;
+  }
+  const int hit = FirstRuleHitInForms(rules, subject, traditional);
+  if (hit >= 0) {
+    verdict.What = JunkVerdict::Kind::Rule;
+    verdict.Rule = rules[static_cast<size_t>(hit)];
+    verdict.Line = hit + 1;
+  }
+  return verdict;
+}
+
+}  // namespace
+
+int FirstFilterRuleHit(const std::vector<std::string>& rules, std::string_view subject) {
+  return FirstRuleHitInForms(rules, subject, {});
+}
+
+int FirstFilterRuleHit(const std::vector<std::string>& rules, const SubjectForms& subject) {
+  return FirstRuleHitInForms(rules, subject.Shown, subject.Traditional);
+}
+
+SubjectForms CodePageForms(std::string_view utf8Subject) {
+  SubjectForms forms;
+  forms.Shown = Utf8ToAnsi(utf8Subject);
+  const std::string traditional = TraditionalForm(utf8Subject);
+  if (traditional != utf8Subject) {
+    forms.Traditional = Utf8ToAnsi(traditional);
+    if (forms.Traditional == forms.Shown) forms.Traditional.clear();
+  }
+  return forms;
 }
 
 std::string MatchFilterRules(const std::vector<std::string>& rules, std::string_view subject) {
@@ -151,20 +210,11 @@ bool IsJunkSubject(const std::vector<std::string>& rules, std::string_view subje
 }
 
 JunkVerdict JudgeSubject(const std::vector<std::string>& rules, std::string_view subject) {
-  JunkVerdict verdict;
-  const std::string_view word = FirstObfuscatedWord(subject);
-  if (!word.empty()) {
-    verdict.What = JunkVerdict::Kind::DisguisedWord;
-    verdict.Word = std::string(word);
-    return verdict;
-  }
-  const int hit = FirstFilterRuleHit(rules, subject);
-  if (hit >= 0) {
-    verdict.What = JunkVerdict::Kind::Rule;
-    verdict.Rule = rules[static_cast<size_t>(hit)];
-    verdict.Line = hit + 1;
-  }
-  return verdict;
+  return JudgeForms(rules, subject, {});
+}
+
+JunkVerdict JudgeSubject(const std::vector<std::string>& rules, const SubjectForms& subject) {
+  return JudgeForms(rules, subject.Shown, subject.Traditional);
 }
 
 std::vector<std::string> ReadRuleLines(std::string_view fileBytes) {

@@ -44,9 +44,22 @@ struct JunkVerdict {
 };
 JunkVerdict JudgeSubject(const std::vector<std::string>& rules, std::string_view subject);
 
+// What the rules see of a Unicode subject: its code-page text, with "?" for
+// what Big5 lacks, and the code-page text of its Traditional form
+// (traditional_form.h), empty when that is the same. A rule hits the subject
+// when it hits either form; a negated rule hits only when its pattern is in
+// neither. The disguised-word test sees the shown form.
+struct SubjectForms {
+  std::string Shown;
+  std::string Traditional;
+};
+SubjectForms CodePageForms(std::string_view utf8Subject);
+JunkVerdict JudgeSubject(const std::vector<std::string>& rules, const SubjectForms& subject);
+
 // The 0-based index of the first rule that hits subject, or -1: the rule
 // MatchFilterRules returns.
 int FirstFilterRuleHit(const std::vector<std::string>& rules, std::string_view subject);
+int FirstFilterRuleHit(const std::vector<std::string>& rules, const SubjectForms& subject);
 
 // The rule lines of a rule file's bytes: CR LF, a lone LF and a lone CR end a
 // line, a NUL ends the text, nothing is trimmed.

@@ -376,6 +376,28 @@ void TIdTCPConnection::Open() {
   if (UseTls) s.tls.Connect(s.fd, ConnectTimeoutMs, ServerNameOf(Host), service);
 }
 
+void TIdTCPConnection::StartTls() {
+  Impl& s = *impl_;
+  if (!s.Held() || s.opening) throw ClosedError();
+  if (s.closedByPeer) {
+    Close();
+    throw ClosedError();
+  }
+  if (s.tls.Active()) throw NetError("Error connecting with SSL.");
+  // Plain bytes behind the agreement: an injection, never part of the TLS
+  // stream (RFC 2595 section 4 wants them gone; nothing is sent after them).
+  if (s.input.Size() > 0) throw NetError("Error connecting with SSL.");
+  const unsigned long generation = s.generation;
+  const std::shared_ptr<bool> alive = s.alive;
+  auto service = [&] {
+    RunService();
+    if (!*alive || !s.Held() || s.generation != generation) throw ClosedError();
+  };
+  s.tls.Connect(s.fd, ConnectTimeoutMs, ServerNameOf(Host), service);
+}
+
+bool TIdTCPConnection::TlsActive() const { return impl_->Held() && impl_->tls.Established(); }
+
 void TIdTCPConnection::Close() {
   Impl& s = *impl_;
   if (s.Held()) {

@@ -105,6 +105,18 @@ class TIdTCPConnection {
   // Host, and its fingerprint. An empty check on a plain or closed one.
   TlsPeerCheck CheckTlsPeer() const;
 
+  // Turns the open plain connection into a TLS one (the server has agreed
+  // to STLS, RFC 2595 section 4): the client handshake as Open does it, with
+  // the same bound and the program serviced in slices. Bytes the server sent
+  // behind its agreement would pass for protected ones: with any in the
+  // input buffer, nothing is tried and the handshake error is raised. A
+  // failed handshake raises "Error connecting with SSL." (or the TLS
+  // layer's other texts) and leaves the socket held; the caller closes it.
+  // UseTls is not changed: it says how the next Open begins.
+  void StartTls();
+  // True while the connection runs through TLS, from Open or StartTls.
+  bool TlsActive() const;
+
  private:
   struct Impl;
   Impl* impl_;

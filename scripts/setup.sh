@@ -8,11 +8,13 @@ cd "$(dirname "$0")/.."
 # qt6-translations-l10n: Qt's own buttons in Chinese; dpkg-dev and file: the
 # Debian package (cmake --build build --target package).
 run_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libicu-dev libpcre3-dev
-  libssl-dev libssl3 xdg-utils dpkg-dev file)
+  libssl-dev libssl3 libsecret-1-dev xdg-utils dpkg-dev file libsqlite3-dev)
 # desktop-file-utils and appstream validate the installed desktop files; xvfb
-# and x11-utils show the installed program on a virtual display.
+# and x11-utils show the installed program on a virtual display; lintian
+# checks the package; dbus and gnome-keyring give the keyring tests a private
+# session bus and keyring.
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev dovecot-pop3d python3 openssl desktop-file-utils appstream
-  xvfb x11-utils)
+  xvfb x11-utils lintian dbus gnome-keyring)
 pkgs=("${run_pkgs[@]}")
 [ "$mode" = test ] && pkgs+=("${test_pkgs[@]}")
 

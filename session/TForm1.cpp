@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QCursor>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -33,6 +34,7 @@
 
 #include "accounts/account_store.h"
 #include "accounts/cert_store.h"
+#include "accounts/keyring.h"
 #include "app/dialogs.h"
 #include "app/qt_text.h"
 #include "common/app_path.h"
@@ -43,6 +45,8 @@
 #include "common/text_lines.h"
 #include "common/tick.h"
 #include "common/trim.h"
+#include "keep/copy_then_delete.h"
+#include "keep/keep_setting.h"
 #include "session/TIdAntiFreeze.h"
 #include "session/WrappingRow.h"
 #include "session/outstanding_exchange.h"
@@ -50,6 +54,7 @@
 #include "session/pop3_exchanges.h"
 #include "session/program_values.h"
 #include "session/reply_drain.h"
+#include "session/stls_negotiation.h"
 
 namespace brevan {
 
@@ -63,6 +68,19 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 const std::string& UnconnectedCaption() {
   static const std::string text = Cp("Brevan v3.3 (未連線)");
   return text;
+}
+
+const std::string& StlsFailedMessage() {
+  static const std::string text = Cp(
+      "伺服器表示支援加密連線 (STLS), 但加密連線沒有建立成功. 為了保護您的密碼, 帳號密碼沒有送出, 連線已經中斷.");
+  return text;
+}
+
+std::string TlsDroppedQuestion(const std::string& server, int port) {
+  return Cp("伺服器 ") + server + ":" + std::to_string(port) +
+         Cp(" 先前以加密連線 (TLS) 連線過, 這次卻沒有提供加密連線.\n\n"
+            "可能有人正在攔截這個連線, 想取得您的帳號密碼.\n"
+            "要以未加密的方式送出帳號密碼嗎? (選「否」會中斷連線, 不會送出帳號密碼)");
 }
 
 // The port field as a number. Only decimal digits count; anything else, and
@@ -100,6 +118,22 @@ void ChangeAccountFile(QComboBox& serverList, const std::function<void(std::vect
   serverList.setCurrentIndex(-1);
   serverList.setEditText(typed);
   if (result == AccountFileUpdate::CannotWrite) throw std::runtime_error("Cannot create file \"" + ShownPath(path) + "\"");
+}
+
+// One keyring call at a time in the whole program: its wait keeps the
+// windows serviced, and a save, pick or delete clicked meanwhile would start
+// another one (it does nothing instead).
+bool g_keyringBusy = false;
+
+struct KeyringCall {
+  KeyringCall() { g_keyringBusy = true; }
+  ~KeyringCall() { g_keyringBusy = false; }
+  KeyringCall(const KeyringCall&) = delete;
+  KeyringCall& operator=(const KeyringCall&) = delete;
+};
+
+KeyringWait WindowKeyringWait() {
+  return KeyringWait{KeyringBound(), [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }};
 }
 
 // The password field shows "*" for every character whatever the style's
@@ -146,7 +180,7 @@ const std::string& PromoFtpServerUrl() {
   return url;
 }
 const std::string& HomePageUrl() {
-  static const std::string url = "http://brevan.example.com/";
+  static const std::string url = "https://brevan.example.com/";
   return url;
 }
 
@@ -166,6 +200,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   hooks.WindowClosing = [this] { return closing_; };
   hooks.StateChanged = [this] { ShowSessionState(); };
   hooks.TrustCertificate = [this] { return TrustServerCertificate(); };
+  hooks.ConfirmWithoutTls = [this] {
+    return Dialogs().ConfirmYesNoDefaultNo(this, TlsDroppedQuestion(IdTCPClient1.Host, IdTCPClient1.Port));
+  };
   Session.SetHooks(std::move(hooks));
   HandlerScope scope(*this);
   RunHandler(this, [this] { FormCreate(); });
@@ -357,6 +394,11 @@ void TForm1::BuildLayout() {
   N1->setObjectName("N1");
   subjectfiltercfgE1 = PopupMenu2->addAction(U("編輯 subjectfilter.cfg (&E)"));
   subjectfiltercfgE1->setObjectName("subjectfiltercfgE1");
+  PopupMenu2->addSeparator();
+  N2 = PopupMenu2->addAction(U("這是垃圾信"));
+  N2->setObjectName("N2");
+  N3 = PopupMenu2->addAction(U("這不是垃圾信"));
+  N3->setObjectName("N3");
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
@@ -415,7 +457,10 @@ void TForm1::WireHandlers() {
   // chosen for it whenever one of its fields or its check box changes.
   connect(ListView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
     HandlerScope scope(*this);
-    RunHandler(this, [this, item] { ListView1CustomDrawItem(item); });
+    RunHandler(this, [this, item] {
+      LearnFromHandTick(item);
+      ListView1CustomDrawItem(item);
+    });
   });
   connect(ListView1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu2->popup(ListView1->viewport()->mapToGlobal(pos)); });
@@ -425,6 +470,8 @@ void TForm1::WireHandlers() {
   connect(Quoteprintable1, &QAction::triggered, this, handler(&TForm1::Quoteprintable1Click));
   connect(N1, &QAction::triggered, this, handler(&TForm1::N1Click));
   connect(subjectfiltercfgE1, &QAction::triggered, this, handler(&TForm1::subjectfiltercfgE1Click));
+  connect(N2, &QAction::triggered, this, handler(&TForm1::N2Click));
+  connect(N3, &QAction::triggered, this, handler(&TForm1::N3Click));
 
   connect(Timer1, &QTimer::timeout, this, handler(&TForm1::Timer1Timer));
   connect(Timer2, &QTimer::timeout, this, handler(&TForm1::Timer2Timer));
@@ -490,6 +537,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::ComboBox1Click() {
+  if (g_keyringBusy) return;
   const std::string server = FromQt(ComboBox1->currentText());
   const std::vector<std::string>& lines = Program().AccountList;
   int index = FindAccountLine(lines, server);
@@ -498,28 +546,78 @@ void TForm1::ComboBox1Click() {
   ComboBox1->setEditText(ToQt(fields.server));
   Edit3->setText(ToQt(fields.port));
   Edit4->setText(ToQt(fields.user));
-  Edit2->setText(ToQt(fields.password));
+  if (!fields.passwordField.empty()) {
+    // A line saved without a keyring: its own Base64 password.
+    Edit2->setText(ToQt(fields.password));
+    return;
+  }
+  Edit2->clear();
+  std::string password;
+  {
+    KeyringCall busy;
+    LookupKeyringPassword({fields.server, fields.port, fields.user}, &password, WindowKeyringWait());
+  }
+  if (closing_) return;
+  Edit2->setText(ToQt(password));
 }
 
 void TForm1::Button1Click() {
   const std::string server = FromQt(ComboBox1->currentText());
-  if (IsBlank(server)) return;
-  const std::string line =
-      BuildAccountLine(server, FromQt(Edit3->text()), FromQt(Edit4->text()), FromQt(Edit2->text()));
+  if (IsBlank(server) || g_keyringBusy) return;
+  const std::string port = FromQt(Edit3->text());
+  const std::string user = FromQt(Edit4->text());
+  const std::string password = FromQt(Edit2->text());
+  // The keyring keeps the password where it takes it, and the line then has
+  // an empty password field; without one, the line keeps the Base64. A blank
+  // password removes an item saved before.
+  KeyringResult kept;
+  {
+    KeyringCall busy;
+    kept = password.empty() ? DeleteKeyringPassword({server, port, user}, WindowKeyringWait())
+                            : StoreKeyringPassword({server, port, user}, password, WindowKeyringWait());
+  }
+  const std::string line = BuildAccountLine(server, port, user, kept == KeyringResult::Done ? "" : password);
+  std::vector<std::string> replaced;
   ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) {
+    replaced.clear();
+    for (const std::string& old : lines)
+      if (AccountLineMatches(old, server)) replaced.push_back(old);
     if (!ReplaceAccountLines(lines, server, line)) lines.push_back(line);
   });
+  // Items of the lines just overwritten under another port or user would
+  // otherwise stay in the keyring with nothing pointing at them.
+  for (const std::string& old : replaced) {
+    const AccountFields fields = ParseAccountLine(old);
+    if (fields.server == server && fields.port == port && fields.user == user) continue;
+    if (!fields.passwordField.empty()) continue;
+    KeyringCall busy;
+    DeleteKeyringPassword({fields.server, fields.port, fields.user}, WindowKeyringWait());
+  }
+  if (closing_) return;
   Dialogs().ShowMessage(this, server + Cp(" 新增完成"));
 }
 
 void TForm1::Button2Click() {
   const std::string server = FromQt(ComboBox1->currentText());
-  if (IsBlank(server)) return;
-  ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) { RemoveAccountLine(lines, server); });
+  if (IsBlank(server) || g_keyringBusy) return;
+  std::string removed;
+  ChangeAccountFile(*ComboBox1, [&](std::vector<std::string>& lines) {
+    const int index = FindAccountLine(lines, server);
+    removed = index < 0 ? std::string() : lines[static_cast<size_t>(index)];
+    RemoveAccountLine(lines, server);
+  });
   Edit2->clear();
   Edit4->clear();
   ComboBox1->setCurrentIndex(-1);
   ComboBox1->clearEditText();
+  if (!removed.empty()) {
+    // Also when the line held a Base64 password: a save that found the
+    // keyring too slow may have left an item behind all the same.
+    const AccountFields fields = ParseAccountLine(removed);
+    KeyringCall busy;
+    DeleteKeyringPassword({fields.server, fields.port, fields.user}, WindowKeyringWait());
+  }
+  if (closing_) return;
   Dialogs().ShowMessage(this, server + Cp(" 刪除完成"));
 }
 
@@ -586,6 +684,7 @@ void TForm1::btnConnectClick() {
   request.Tls = portText == "995";
   request.User = FromQt(Edit4->text());
   request.Password = FromQt(Edit2->text());
+  request.CertsPath = Program().AppPath + kCertFileName;
 
   const LoginResult result = Session.LogIn(request);
   switch (result.End) {
@@ -594,6 +693,9 @@ void TForm1::btnConnectClick() {
       return;
     case LoginEnd::Refused:
       if (!closing_) ShowSanitizedReply(result.Line);
+      return;
+    case LoginEnd::StlsFailed:
+      if (!closing_) Dialogs().ShowMessage(this, StlsFailedMessage());
       return;
     case LoginEnd::Ignored:
     case LoginEnd::Ended:
@@ -639,7 +741,7 @@ std::string CertificateChangedText(const std::string& server, int port, const st
 }  // namespace
 
 bool TForm1::TrustServerCertificate() {
-  if (!IdTCPClient1.UseTls) return true;
+  if (!IdTCPClient1.TlsActive()) return true;
   const TlsPeerCheck peer = IdTCPClient1.CheckTlsPeer();
   const std::string server = IdTCPClient1.Host;
   const int port = IdTCPClient1.Port;
@@ -694,8 +796,11 @@ void TForm1::BoundForClose() {
 void TForm1::btnDisconnectClick() { Disconnect(false); }
 
 void TForm1::Disconnect(bool windowClosing) {
-  // A click nested in a running disconnect has nothing left to do.
-  if (Disconnecting()) return;
+  // A click nested in a running disconnect cancels its deletion.
+  if (Disconnecting()) {
+    cancelDeletion_ = true;
+    return;
+  }
   // Only rows the current connection listed are its messages; rows left from
   // an earlier connection are neither asked about nor deleted.
   const int connection = ConnectionId();
@@ -704,10 +809,58 @@ void TForm1::Disconnect(bool windowClosing) {
   // The marks are read once more after the question, so what goes out is
   // what the user agreed to even if the list changed meanwhile.
   if (!ticked.empty()) ticked = connection == ConnectionId() ? DeletableRows() : std::vector<int>{};
+
+  cancelDeletion_ = false;
+  struct DisconnectEnds {
+    TForm1& window;
+    ~DisconnectEnds() {
+      window.cancelDeletion_ = false;
+      window.btnDisconnect->setText(QString::fromUtf8("中斷連線"));
+    }
+  } disconnectEnds{*this};
   if (windowClosing || closing_) BoundForClose();
-  const CloseResult result = Session.Close(ticked);
+
+  // Each message is kept first (unless the setting keeps no copies), named
+  // after its subject as the list shows it.
+  std::vector<MarkedMessage> marked;
+  for (int number : ticked) {
+    int row = -1;
+    for (int i = 0; i < static_cast<int>(Session.Rows().size()); ++i) {
+      if (Session.Row(i).Number == number && Session.Row(i).Connection == connection) {
+        row = i;
+        break;
+      }
+    }
+    marked.push_back({number, row < 0 ? std::string() : TrimBlank(RowText(row, ColSubject))});
+  }
+  const std::string folder =
+      marked.empty() ? std::string() : KeptFolderForDeletion(Program().AppPath, Session.DownloadLabel());
+  if (!folder.empty()) btnDisconnect->setText(QString::fromUtf8("取消"));
+  CopySteps steps;
+  steps.Progress = [this](int done, int total) {
+    ProgressBar1->setRange(0, total);
+    ProgressBar1->setValue(done);
+  };
+  steps.ProcessEvents = [] { QCoreApplication::processEvents(); };
+  // A close that began this disconnect deletes what the user agreed to; one
+  // that comes while it runs stops it, as Cancel does.
+  steps.Stop = [this] { return cancelDeletion_; };
+  const CloseResult result = Session.Close(std::move(marked), folder, std::move(steps));
+  // What the user had deleted is junk to learn from; the disconnect itself
+  // never fails for it.
+  try {
+    LearnDeletedRows(result.Deleted);
+  } catch (...) {
+  }
   // A window on its way out says nothing more.
   if (closing_) return;
+  if (result.Kept) {
+    // One message names what stayed on the server and why.
+    const std::string stayed =
+        StayedOnServerText(result.Deletion, !result.Unconfirmed && result.Failure.empty());
+    if (!stayed.empty()) Dialogs().ShowMessage(this, stayed);
+    return;
+  }
   if (result.Unconfirmed) {
     Dialogs().ShowMessage(this, UnconfirmedDeletionMessage());
     return;
@@ -724,7 +877,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
   closing_ = true;
   if (Disconnecting()) {
     // The close came while a disconnect waits for the server: the disconnect
-    // goes on, within the close's bound, and the window goes when it ends.
+    // goes on, within the close's bound, and the window goes when it ends;
+    // no further copy and no further "dele" goes out.
+    cancelDeletion_ = true;
     BoundForClose();
   } else if (IsConnected()) {
     // Cancel to the deletion question closes the window at once, without a

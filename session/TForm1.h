@@ -88,6 +88,8 @@ class TForm1 : public QWidget {
   QMenu* PopupMenu2 = nullptr;
   QAction* N1 = nullptr;
   QAction* subjectfiltercfgE1 = nullptr;
+  QAction* N2 = nullptr;  // "這是垃圾信": teach the selected message as junk
+  QAction* N3 = nullptr;  // "這不是垃圾信": teach it as good
 
   QTimer* Timer1 = nullptr;  // keep-alive, 120000 ms
   QTimer* Timer2 = nullptr;  // status line, 6000 ms
@@ -148,9 +150,29 @@ class TForm1 : public QWidget {
   void N1Click();
   void subjectfiltercfgE1Click();
 
-  // Row access in the code page.
+  // ---- the learned judgement (TForm1Learning.cpp) ----
+  void N2Click();
+  void N3Click();
+  // The messages (positions + 1 of rows of the open connection) whose
+  // deletion the server confirmed at a disconnect: each is learned as junk.
+  void LearnDeletedRows(const std::vector<int>& numbers);
+  // A row's check box changed by the user's hand (not by the program):
+  // a tick teaches junk; unticking an automatic mark teaches good, and
+  // unticking a hand tick takes that lesson back.
+  void LearnFromHandTick(QTreeWidgetItem* item);
+  // Teaches one row (no header block: nothing to learn).
+  void LearnRow(int row, bool junk);
+  // The header block the listing kept for the row.
+  std::string RowHeaderBlock(int row) const;
+
+  // Row access in the code page. A column set from Unicode text reads back
+  // with "?" for what the code page lacks.
   std::string RowText(int row, int column) const;
   void SetRowText(int row, int column, const std::string& text);
+  // Row access in Unicode (UTF-8), the text as the row shows it. The listing
+  // sets sender and subject this way, the download the file name.
+  std::string RowUnicodeText(int row, int column) const;
+  void SetRowUnicodeText(int row, int column, const std::string& utf8);
   bool RowTicked(int row) const;
   void SetRowTicked(int row, bool ticked);
   // Why an automatic mark ticked the row (the code page), shown under the
@@ -196,6 +218,10 @@ class TForm1 : public QWidget {
     Session.SetBounds(reply, close);
   }
   bool Disconnecting() const { return Session.State() == SessionState::Closing; }
+  // True once the user cancelled the deletion that runs now (a click on
+  // btnDisconnect, captioned "取消" meanwhile): no further copy and no
+  // further "dele"; the session still ends with "quit".
+  bool DeletionCancelled() const { return cancelDeletion_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -216,11 +242,15 @@ class TForm1 : public QWidget {
   // Destroys the window now, or when its outermost running handler returns.
   void RequestDestroy();
 
+  // The program itself is setting a row's tick (SetRowTicked): no lesson.
+  bool settingTick_ = false;
+
   friend class HandlerScope;
   int handlerDepth_ = 0;
   unsigned previewGeneration_ = 0;
   bool closing_ = false;
   bool destroyRequested_ = false;
+  bool cancelDeletion_ = false;
 };
 
 // Marks one command exchange on the window's session while it lives.
@@ -261,6 +291,8 @@ const std::string& PromoMailServerText();
 const std::string& PromoFtpServerText();
 const std::string& PromoMailServerUrl();
 const std::string& PromoFtpServerUrl();
+// The home page: the About box shows it, and it is the address the package
+// and the desktop metadata give (dist/).
 const std::string& HomePageUrl();
 
 }  // namespace brevan

@@ -1,6 +1,7 @@
 // The session window's work on the message list: the header listing, the
 // deletion marks and their colours, preview, download and viewing, the decode
-// commands of the text pane, and rule editing from the list's menu.
+// commands of the text pane, rule editing from the list's menu, and the
+// lessons the learned judgement takes from what the user does.
 #include <QBrush>
 #include <QByteArray>
 #include <QColor>
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -30,6 +32,9 @@
 #include "decode/TForm2.h"
 #include "decode/codecs.h"
 #include "filter/TForm3.h"
+#include "learn/session_learning.h"
+#include "filter/filter_rules.h"
+#include "filter/subject_rule.h"
 #include "session/TForm1.h"
 #include "session/outstanding_exchange.h"
 #include "session/message_download.h"
@@ -53,19 +58,50 @@ constexpr int kBytesRole = Qt::UserRole + 1;
 // number column; absent on a row that is not marked or was marked by hand.
 constexpr int kJunkReasonRole = Qt::UserRole + 2;
 
-// Every column's hint: the list's own hint, then the reason on its own line;
-// without a reason the row has no hint of its own and the list's shows.
-void ShowItemJunkReason(QTreeWidgetItem* item, const QString& listHint, const std::string& reason) {
+// The header block the listing kept for the row (the learned judgement's
+// input), on the number column.
+constexpr int kHeaderBlockRole = Qt::UserRole + 4;
+// On a row that the learned verdict kept unticked although a disguised word
+// would have ticked it: both, in the code page.
+constexpr int kLearnedNoteRole = Qt::UserRole + 5;
+// The tick the row had when last drawn: a change of it that the program did
+// not make is the user's hand.
+constexpr int kDrawnTickRole = Qt::UserRole + 6;
+
+std::string ItemBytes(const QTreeWidgetItem* item, int role) {
+  const QByteArray raw = item->data(ColNumber, role).toByteArray();
+  return std::string(raw.constData(), static_cast<size_t>(raw.size()));
+}
+
+// Every column's hint: the list's own hint, then the reason (or the learned
+// note) on its own line; without either the row has no hint of its own and
+// the list's shows.
+void ShowItemHint(QTreeWidgetItem* item, const QString& listHint) {
   const int columns = item->treeWidget() ? item->treeWidget()->columnCount() : item->columnCount();
-  if (reason.empty()) {
-    if (!item->data(ColNumber, kJunkReasonRole).isValid()) return;
-    item->setData(ColNumber, kJunkReasonRole, QVariant());
-    for (int column = 0; column < columns; ++column) item->setData(column, Qt::ToolTipRole, QVariant());
+  std::string text = ItemBytes(item, kJunkReasonRole);
+  if (text.empty()) text = ItemBytes(item, kLearnedNoteRole);
+  if (text.empty()) {
+    for (int column = 0; column < columns; ++column) {
+      if (item->data(column, Qt::ToolTipRole).isValid()) item->setData(column, Qt::ToolTipRole, QVariant());
+    }
     return;
   }
-  item->setData(ColNumber, kJunkReasonRole, QByteArray(reason.data(), static_cast<qsizetype>(reason.size())));
-  const QString tip = listHint + QStringLiteral("\n") + ToQt(reason);
+  const QString tip = listHint + QStringLiteral("\n") + ToQt(text);
   for (int column = 0; column < columns; ++column) item->setToolTip(column, tip);
+}
+
+void SetItemBytes(QTreeWidgetItem* item, int role, const std::string& text) {
+  if (text.empty()) {
+    if (item->data(ColNumber, role).isValid()) item->setData(ColNumber, role, QVariant());
+  } else {
+    item->setData(ColNumber, role, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+  }
+}
+
+void ShowItemJunkReason(QTreeWidgetItem* item, const QString& listHint, const std::string& reason) {
+  if (reason.empty() && !item->data(ColNumber, kJunkReasonRole).isValid()) return;
+  SetItemBytes(item, kJunkReasonRole, reason);
+  ShowItemHint(item, listHint);
 }
 
 void ProcessEvents() { QCoreApplication::processEvents(); }
@@ -146,9 +182,8 @@ void ShowDecoded(std::string (*decode)(std::string_view), QPlainTextEdit* pane) 
   }
 }
 
-// A subject taken as a rule must stay one line of the rule file: a line break
-// or NUL decoded from an encoded word becomes "*", so the rule still hits the
-// subject it came from and a reload reads back the same single rule.
+// A rule must stay one line of the rule file: a line break or NUL typed into
+// the input box becomes "*", so a reload reads back the same single rule.
 std::string OneRuleLine(std::string rule) {
   for (char& ch : rule) {
     if (ch == '\r' || ch == '\n' || ch == '\0') ch = '*';
@@ -184,34 +219,62 @@ int AppendMessageRow(TForm1& window, int number) {
   return window.ListView1->topLevelItemCount() - 1;
 }
 
+// The learned store for judging, null while there is none; its problem,
+// if any, is told once.
+LearnedStore* JudgingStore(TForm1& window) {
+  LearnedStore* store = SessionJudgingStore(Program().AppPath);
+  if (store) {
+    const std::string problem = TakeLearnedStoreProblem(*store);
+    if (!problem.empty()) Dialogs().ShowMessage(&window, problem);
+  }
+  return store;
+}
+
+// Ticks the row, or leaves it, as the subject tests and the learned verdict
+// decide together; the hint tells why.
+void ApplyRowMark(TForm1& window, int row, const RowMark& mark) {
+  QTreeWidgetItem* item = window.ListView1->topLevelItem(row);
+  if (!item) return;
+  if (mark.Tick) {
+    window.SetRowTicked(row, true);
+    window.SetRowJunkReason(row, mark.SubjectReason.IsJunk() ? JunkReasonText(mark.SubjectReason) : mark.LearnedNote);
+  } else if (!mark.LearnedNote.empty()) {
+    SetItemBytes(item, kLearnedNoteRole, mark.LearnedNote);
+    ShowItemHint(item, window.ListView1->toolTip());
+  }
+}
+
 // Fills a listed row from its message's headers. The listing only ever
 // ticks: a mark the user set meanwhile stays.
 void FillMessageRow(TForm1& window, int row, const ListedHeaders& headers) {
+  const std::string block = ListedHeaderBlock(headers.HeaderLines);
   {
     // A text leaves the row's colour as it is: the list need not hear of
     // each one (the view still repaints the row).
     const QSignalBlocker quiet(window.ListView1);
-    window.SetRowText(row, ColSender, headers.Sender);
-    window.SetRowText(row, ColSubject, headers.Subject);
+    window.SetRowUnicodeText(row, ColSender, headers.Sender);
+    window.SetRowUnicodeText(row, ColSubject, headers.Subject);
     window.SetRowText(row, ColDate, headers.Date);
+    if (QTreeWidgetItem* item = window.ListView1->topLevelItem(row)) SetItemBytes(item, kHeaderBlockRole, block);
   }
-  // Only ever ticks: a mark the user set meanwhile stays.
-  if (headers.Junk) {
-    window.SetRowTicked(row, true);
-    window.SetRowJunkReason(row, JunkReasonText(headers.Reason));
-  }
+  const JunkVerdict subjectVerdict = headers.Junk ? headers.Reason : JunkVerdict{};
+  ApplyRowMark(window, row,
+               MarkListedRow(JudgingStore(window), Program().FilterRuleList, headers.Subject, subjectVerdict, block));
 }
 
 // When nothing could be started for a downloaded message, the user is told
-// so, with the file and the programs that were tried.
+// so, with the file and the programs that were tried. In UTF-8: the file is
+// named after the subject, which the code page may not hold.
+std::string ShownPathUtf8(const std::string& path) { return QString::fromStdString(path).toStdString(); }
+
 std::string CannotOpenMessageText(const std::string& path) {
-  return Cp("無法開啟信件檔 ") + ShownPath(path) + Cp(":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 ") + DocumentOpener() + ").";
+  return "無法開啟信件檔 " + ShownPathUtf8(path) + ":\n桌面環境沒有能開啟 .eml 檔的郵件程式 (已嘗試 " + DocumentOpener() + ").";
 }
 
 std::string CannotEditMessageText(const std::string& path) {
   std::string tried;
   for (const std::string& editor : TextEditorCandidates()) tried += editor + ", ";
-  return Cp("無法以純文字檢視信件檔 ") + ShownPath(path) + Cp(":\n找不到可以啟動的文字編輯器 (已嘗試 ") + tried +
+  return "無法以純文字檢視信件檔 " + ShownPathUtf8(path) + ":\n找不到可以啟動的文字編輯器 (已嘗試 " + tried +
          DocumentOpener() + ").";
 }
 
@@ -237,6 +300,19 @@ void TForm1::SetRowText(int row, int column, const std::string& text) {
   item->setData(column, kBytesRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+std::string TForm1::RowUnicodeText(int row, int column) const {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  return item ? item->text(column).toStdString() : std::string();
+}
+
+void TForm1::SetRowUnicodeText(int row, int column, const std::string& utf8) {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  if (!item) return;
+  item->setText(column, QString::fromStdString(utf8));
+  // No code-page bytes: RowText reads the shown text in the code page.
+  item->setData(column, kBytesRole, QVariant());
+}
+
 bool TForm1::RowTicked(int row) const {
   QTreeWidgetItem* item = ListView1->topLevelItem(row);
   return item && item->checkState(ColNumber) == Qt::Checked;
@@ -245,7 +321,9 @@ bool TForm1::RowTicked(int row) const {
 void TForm1::SetRowTicked(int row, bool ticked) {
   QTreeWidgetItem* item = ListView1->topLevelItem(row);
   if (!item) return;
+  settingTick_ = true;
   item->setCheckState(ColNumber, ticked ? Qt::Checked : Qt::Unchecked);
+  settingTick_ = false;
   ListView1CustomDrawItem(item);
 }
 
@@ -273,8 +351,14 @@ int TForm1::SelectedRow() const {
 void TForm1::ListView1CustomDrawItem(QTreeWidgetItem* item) {
   if (!item) return;
   const bool ticked = item->checkState(ColNumber) == Qt::Checked;
-  // Unticking, by any hand or handler, ends the reason the row was marked for.
+  if (item->data(ColNumber, kDrawnTickRole).toBool() != ticked) item->setData(ColNumber, kDrawnTickRole, ticked);
+  // Unticking, by any hand or handler, ends the reason the row was marked for;
+  // a tick ends the note on why it was not.
   if (!ticked) ShowItemJunkReason(item, ListView1->toolTip(), std::string());
+  if (ticked && item->data(ColNumber, kLearnedNoteRole).isValid()) {
+    item->setData(ColNumber, kLearnedNoteRole, QVariant());
+    ShowItemHint(item, ListView1->toolTip());
+  }
   for (int column = 0; column < ListView1->columnCount(); ++column) {
     // Setting an equal value emits nothing, so repainting from itemChanged
     // settles after one round.
@@ -414,7 +498,7 @@ void TForm1::btnDownloadClick() {
     if (message.Number <= 0) return;
     CommandButtonsOff buttons(*this, false);
 
-    const std::string subject = TrimBlank(RowText(selected, ColSubject));
+    const std::string subject = TrimBlank(RowUnicodeText(selected, ColSubject));
     const std::string numberText = std::to_string(message.Number);
     Memo1->clear();
     ProgressBar1->setMinimum(0);
@@ -460,21 +544,22 @@ void TForm1::btnDownloadClick() {
     if (result.End != ExchangeEnd::Done) return;
     ProgressBar1->setValue(ProgressBar1->maximum());
 
-    const std::string fallback = MessageFilePath(folder, numberText);
+    const std::string fallback = MessageFilePathUtf8(folder, numberText);
     if (!download.Sync(ProcessEvents)) throw std::runtime_error("Cannot create file " + ShownPath(fallback));
     // A window that began to close while the file went to the disk leaves
     // nothing behind, as one closed during the read.
     if (Closing()) return;
 
     // The row and btnRead name the file only once it is in place.
-    const std::string name = MessageFileBaseName(subject, numberText);
+    const std::string name = MessageFileBaseNameUtf8(subject, numberText);
     std::string placedAs = name;
-    if (!download.PlaceAs(MessageFilePath(folder, name))) {
+    if (!download.PlaceAs(MessageFilePathUtf8(folder, name))) {
       placedAs = numberText;
       if (!download.PlaceAs(fallback)) throw std::runtime_error("Cannot create file " + ShownPath(fallback));
     }
     cleanup.placed = true;
-    SetRowText(selected, ColDownloadedFile, placedAs);
+    SetRowUnicodeText(selected, ColDownloadedFile, placedAs);
+    LearnRow(selected, false);
     btnRead->setEnabled(true);
     buttons.KeepEnabled(btnRead);
     Dialogs().ShowMessage(this, Cp("下載完成, 可以看信了 ^_^"));
@@ -489,17 +574,19 @@ void TForm1::btnReadClick() {
   const std::string& appPath = Program().AppPath;
   const std::string folder = DownloadFolder(appPath, Session.DownloadLabel());
 
-  const std::string byName =
-      MessageFilePath(folder, MessageFileBaseName(RowText(row, ColSubject), RowText(row, ColNumber)));
+  const std::string byName = MessageFilePathUtf8(
+      folder, MessageFileBaseNameUtf8(RowUnicodeText(row, ColSubject), RowText(row, ColNumber)));
   if (FileExists(byName)) {
-    if (!Desktop().OpenDocument(byName, appPath)) Dialogs().ShowMessage(this, CannotOpenMessageText(byName));
+    if (!Desktop().OpenDocument(byName, appPath)) Dialogs().ShowUnicodeMessage(this, CannotOpenMessageText(byName));
+    else LearnRow(row, false);
     return;
   }
-  const std::string downloaded = RowText(row, ColDownloadedFile);
+  const std::string downloaded = RowUnicodeText(row, ColDownloadedFile);
   if (!downloaded.empty()) {
-    const std::string byColumn = MessageFilePath(folder, downloaded);
+    const std::string byColumn = MessageFilePathUtf8(folder, downloaded);
     if (FileExists(byColumn)) {
-      if (!Desktop().OpenDocument(byColumn, appPath)) Dialogs().ShowMessage(this, CannotOpenMessageText(byColumn));
+      if (!Desktop().OpenDocument(byColumn, appPath)) Dialogs().ShowUnicodeMessage(this, CannotOpenMessageText(byColumn));
+      else LearnRow(row, false);
       return;
     }
   }
@@ -511,10 +598,11 @@ void TForm1::BitBtn1Click() {
   if (row < 0) return;
   const std::string& appPath = Program().AppPath;
   const std::string folder = DownloadFolder(appPath, Session.DownloadLabel());
-  const std::string path = MessageFilePath(
-      folder, MessageFileBaseName(TrimBlank(RowText(row, ColSubject)), RowText(row, ColNumber)));
+  const std::string path = MessageFilePathUtf8(
+      folder, MessageFileBaseNameUtf8(TrimBlank(RowUnicodeText(row, ColSubject)), RowText(row, ColNumber)));
   if (FileExists(path)) {
-    if (!Desktop().LaunchTextEditor(path, appPath)) Dialogs().ShowMessage(this, CannotEditMessageText(path));
+    if (!Desktop().LaunchTextEditor(path, appPath)) Dialogs().ShowUnicodeMessage(this, CannotEditMessageText(path));
+    else LearnRow(row, false);
     return;
   }
   if (Dialogs().ConfirmYesNo(this, Cp("你還沒下載此封信過, 要現在下載嗎?"))) btnDownloadClick();
@@ -530,13 +618,14 @@ void TForm1::Quoteprintable1Click() { ShowDecoded(&DecodeQuotedPrintableText, Me
 
 void TForm1::ReapplyFilter() {
   const std::vector<std::string>& rules = Program().FilterRuleList;
+  LearnedStore* store = JudgingStore(*this);
   for (int row = 0; row < ListView1->topLevelItemCount(); ++row) {
     SetRowTicked(row, false);  // clears the row's old reason too
-    const JunkVerdict verdict = JudgeSubject(rules, RowText(row, ColSubject));
-    if (verdict.IsJunk()) {
-      SetRowTicked(row, true);
-      SetRowJunkReason(row, JunkReasonText(verdict));
-    }
+    if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) SetItemBytes(item, kLearnedNoteRole, {});
+    const std::string subject = RowUnicodeText(row, ColSubject);
+    const JunkVerdict verdict = JudgeSubject(rules, CodePageForms(subject));
+    ApplyRowMark(*this, row, MarkListedRow(store, rules, subject, verdict, RowHeaderBlock(row)));
+    if (QTreeWidgetItem* item = ListView1->topLevelItem(row)) ShowItemHint(item, ListView1->toolTip());
   }
 }
 
@@ -545,12 +634,20 @@ void TForm1::N1Click() {
   try {
     const int row = SelectedRow();
     if (row < 0) return;
-    const std::string subject = RowText(row, ColSubject);
+    const std::string subject = RowUnicodeText(row, ColSubject);
     if (subject.empty()) return;
+    // The rule file is in the code page: offer only a rule that hits the
+    // subject it came from.
+    const std::optional<std::string> offered = RuleFromSubject(subject);
+    if (!offered) {
+      Dialogs().ShowUnicodeMessage(this, "這個標題含有 Big5 無法表示的字元 (轉成繁體字也一樣), 寫成規則後會比對不到它自己, "
+                                         "所以沒有加入過濾器:\n" + subject);
+      return;
+    }
 
     bool accepted = false;
-    std::string rule = Dialogs().InputBox(this, "Subject", "String", subject, &accepted);
-    if (!accepted) rule = subject;  // Cancel adds the subject as it was
+    std::string rule = Dialogs().InputBox(this, "Subject", "String", *offered, &accepted);
+    if (!accepted) rule = *offered;  // Cancel adds the subject as it was
     if (IsBlank(rule)) return;
     rule = OneRuleLine(std::move(rule));
 
@@ -569,6 +666,69 @@ void TForm1::subjectfiltercfgE1Click() {
   if (Closing()) return;
   // Also after a close without saving: every mark is recomputed.
   ReapplyFilter();
+}
+
+// ---- the learned judgement ----
+
+std::string TForm1::RowHeaderBlock(int row) const {
+  QTreeWidgetItem* item = ListView1->topLevelItem(row);
+  return item ? ItemBytes(item, kHeaderBlockRole) : std::string();
+}
+
+void TForm1::LearnRow(int row, bool junk) {
+  const std::string block = RowHeaderBlock(row);
+  if (block.empty()) return;
+  LearnedStore& store = SessionLearnedStore(Program().AppPath);
+  const std::string problem = TakeLearnedStoreProblem(store);
+  if (!problem.empty()) Dialogs().ShowMessage(this, problem);
+  LearnHeaderBlocks(store, {block}, junk);
+}
+
+void TForm1::LearnFromHandTick(QTreeWidgetItem* item) {
+  if (settingTick_ || !item) return;
+  const bool ticked = item->checkState(ColNumber) == Qt::Checked;
+  if (item->data(ColNumber, kDrawnTickRole).toBool() == ticked) return;  // another field changed
+  const int row = ListView1->indexOfTopLevelItem(item);
+  const std::string block = RowHeaderBlock(row);
+  if (block.empty()) return;
+  if (ticked) {
+    LearnRow(row, true);
+  } else if (item->data(ColNumber, kJunkReasonRole).isValid()) {
+    // The program's mark, taken back by the user: this one is good.
+    LearnRow(row, false);
+  } else {
+    // The user's own tick, taken back: so is its lesson.
+    ForgetHeaderBlocks(SessionLearnedStore(Program().AppPath), {block}, true);
+  }
+}
+
+void TForm1::LearnDeletedRows(const std::vector<int>& numbers) {
+  std::vector<std::string> blocks;
+  // The numbers are the current connection's: each names the row its
+  // listing made.
+  const int connection = ConnectionId();
+  for (int number : numbers) {
+    for (int row = 0; row < static_cast<int>(Session.Rows().size()); ++row) {
+      if (RowNumber(row) == number && RowConnection(row) == connection) {
+        blocks.push_back(RowHeaderBlock(row));
+        break;
+      }
+    }
+  }
+  blocks.erase(std::remove(blocks.begin(), blocks.end(), std::string()), blocks.end());
+  if (blocks.empty()) return;
+  // One transaction for the whole batch.
+  LearnHeaderBlocks(SessionLearnedStore(Program().AppPath), blocks, true);
+}
+
+void TForm1::N2Click() {
+  const int row = SelectedRow();
+  if (row >= 0) LearnRow(row, true);
+}
+
+void TForm1::N3Click() {
+  const int row = SelectedRow();
+  if (row >= 0) LearnRow(row, false);
 }
 
 }  // namespace brevan

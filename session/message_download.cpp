@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <future>
-#include <system_error>
 
 #include "session/reply_drain.h"
 
@@ -16,11 +14,6 @@ using Clock = std::chrono::steady_clock;
 // The longest single wait while a reply is drained against a deadline: the
 // connection services the window after each one.
 constexpr int kDrainSliceMs = 50;
-// The file is written in pieces of this size: the received chunks are small,
-// and a write costs the file system far less per byte when it is large.
-constexpr size_t kWriteBatch = 1024 * 1024;
-// How often the window is serviced while the file is flushed to the disk.
-constexpr std::chrono::milliseconds kSyncServiceInterval{5};
 
 // Milliseconds left until the deadline, at most one slice; 0 when it has passed.
 int WaitBefore(Deadline deadline) {
@@ -31,61 +24,26 @@ int WaitBefore(Deadline deadline) {
 
 }  // namespace
 
-bool MessageDownload::Open(const std::string& folder) {
-  writeFailed_ = false;
-  return file_.Create(folder);
-}
-
-void MessageDownload::Write(std::string_view bytes) {
-  if (writeFailed_ || !file_.IsOpen()) return;
-  if (batch_.capacity() < kWriteBatch) batch_.reserve(kWriteBatch);
-  batch_.append(bytes);
-  if (batch_.size() >= kWriteBatch) WriteBatch();
-}
-
-void MessageDownload::WriteBatch() {
-  if (!writeFailed_ && file_.IsOpen() && !batch_.empty()) {
-    // A failed write has removed the file; the rest of the reply is dropped.
-    if (!file_.Write(batch_)) writeFailed_ = true;
-  }
-  batch_.clear();
-}
+bool MessageDownload::Open(const std::string& folder) { return writer_.Open(folder); }
 
 RawReplyEnd MessageDownload::Read(const RawReplyEvents& events) {
   RawReplyEvents hooks = events;
   // A Finish that ran inside one of the read's waits has taken the rest of
   // the reply: the read must not touch the connection again.
   hooks.Stop = [this, &events] { return finished_ || (events.Stop && events.Stop()); };
-  const RawReplyEnd end =
-      ReadRawReply(source_, filter_, [this](std::string_view bytes) { Write(bytes); }, hooks);
+  const RawReplyEnd end = ReadRawReply(source_, writer_.Filter(), writer_.Output(), hooks);
   if (end == RawReplyEnd::Complete) {
     phase_ = Phase::Done;
-    Write("\r\n");
-    WriteBatch();
+    writer_.End();
   } else {
-    file_.Remove();
+    writer_.Drop();
   }
   return end;
 }
 
-bool MessageDownload::Sync(const std::function<void()>& service) {
-  if (!Written()) return false;
-  std::future<bool> synced;
-  try {
-    synced = std::async(std::launch::async, [this] { return file_.Sync(); });
-  } catch (const std::system_error&) {
-    return file_.Sync();  // no thread to be had: wait here
-  }
-  while (synced.wait_for(kSyncServiceInterval) != std::future_status::ready) {
-    if (service) service();
-  }
-  return synced.get();
-}
-
 bool MessageDownload::Finish(Deadline deadline) {
   finished_ = true;
-  file_.Remove();
-  batch_.clear();
+  writer_.Drop();
   try {
     if (phase_ == Phase::Status) {
       bool accepted = false;
@@ -116,8 +74,8 @@ bool MessageDownload::DropRestOfMessage(Deadline deadline) {
   const auto drop = [](std::string_view) {};
   for (;;) {
     const int buffered = source_.BufferedByteCount();
-    if (buffered > 0) filter_.Take(source_.TakeBytes(std::min(buffered, kRawReplyChunk)), drop);
-    if (filter_.Ended()) return true;
+    if (buffered > 0) writer_.Filter().Take(source_.TakeBytes(std::min(buffered, kRawReplyChunk)), drop);
+    if (writer_.Filter().Ended()) return true;
     if (buffered > kRawReplyChunk) continue;
     if (!source_.IsOpen()) return false;
     const int wait = WaitBefore(deadline);

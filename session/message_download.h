@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/file_io.h"
+#include "session/message_writer.h"
 #include "session/outstanding_exchange.h"
 #include "session/pop3_exchanges.h"
 
@@ -41,38 +42,33 @@ class MessageDownload : public OutstandingExchange {
   RawReplyEnd Read(const RawReplyEvents& events);
 
   // True while every byte of the message so far is in the file.
-  bool Written() const { return file_.IsOpen() && !writeFailed_; }
+  bool Written() const { return writer_.Written(); }
 
   // Waits until the file is on the disk. The wait itself runs on a thread of
   // its own (that one blocking call and nothing else) while service runs
   // here every few milliseconds, so the window stays alive however slow the
   // disk is. False when the file could not be made durable.
-  bool Sync(const std::function<void()>& service);
+  bool Sync(const std::function<void()>& service) { return writer_.Sync(service); }
 
   // Gives the file its real name (see TemporaryFile::PlaceAs).
-  bool PlaceAs(const std::string& path) { return file_.PlaceAs(path); }
+  bool PlaceAs(const std::string& path) { return writer_.File().PlaceAs(path); }
 
   // Ends the download from outside (a disconnect, a closing window): the
   // temporary file goes, and what is left of the reply is read and dropped
   // until its end or the deadline.
   bool Finish(Deadline deadline) override;
 
-  const TemporaryFile& File() const { return file_; }
+  const TemporaryFile& File() const { return writer_.File(); }
 
  private:
   enum class Phase { Status, Message, Done };
 
   bool ReadStatusLine(Deadline deadline, bool& accepted);
   bool DropRestOfMessage(Deadline deadline);
-  void Write(std::string_view bytes);
-  void WriteBatch();
 
   RawReplySource& source_;
   Phase phase_ = Phase::Status;
-  ReplyTerminatorFilter filter_;
-  TemporaryFile file_;
-  bool writeFailed_ = false;
-  std::string batch_;  // received bytes on their way to the file
+  MessageWriter writer_;
 };
 
 }  // namespace brevan

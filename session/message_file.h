@@ -21,6 +21,9 @@ namespace brevan {
 // "." becomes "_", so the name is never hidden, never "." or "..".
 std::string MessageFileName(std::string_view subject);
 
+// The same for a UTF-8 subject (as the list shows it); the name stays UTF-8.
+std::string MessageFileNameUtf8(std::string_view subject);
+
 // True when name + ".eml", converted to UTF-8 for the file system, fits in
 // one path component (NAME_MAX, 255 bytes).
 bool FitsFileSystemName(std::string_view name);
@@ -28,6 +31,10 @@ bool FitsFileSystemName(std::string_view name);
 // MessageFileName of the subject, or the row's number when that name does not
 // fit the file system.
 std::string MessageFileBaseName(std::string_view subject, const std::string& number);
+
+// MessageFileNameUtf8 of the subject, or the row's number when that name does
+// not fit in one path component.
+std::string MessageFileBaseNameUtf8(std::string_view subject, const std::string& number);
 
 // The session label as a folder name: "/" and control bytes become "_", and a
 // leading "." becomes "_", so the label can never leave the program folder.
@@ -39,5 +46,8 @@ std::string DownloadFolder(const std::string& appPath, std::string_view sessionL
 
 // folder (file-system bytes) + "/" + the code-page name in UTF-8 + ".eml".
 std::string MessageFilePath(const std::string& folder, const std::string& name);
+
+// folder (file-system bytes) + "/" + a UTF-8 name + ".eml".
+std::string MessageFilePathUtf8(const std::string& folder, const std::string& name);
 
 }  // namespace brevan

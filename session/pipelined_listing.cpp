@@ -207,6 +207,7 @@ void PipelinedListing::ReplyTaken(bool discard) {
   } else if (positive) {
     ListedHeaders headers;
     for (const std::string& line : lines) TakeHeaderLine(line, rules_, headers);
+    headers.HeaderLines = std::move(lines);
     if (steps_.HeadersTaken) steps_.HeadersTaken(command.number, headers);
   }
   const int next = command.number + 1;

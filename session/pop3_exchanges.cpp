@@ -6,7 +6,7 @@
 #include "common/codepage.h"
 #include "common/split_token.h"
 #include "common/trim.h"
-#include "decode/header_decoder.h"
+#include "decode/unicode_header.h"
 #include "filter/filter_rules.h"
 #include "filter/obfuscated.h"
 #include "net/tcp_client.h"
@@ -79,13 +79,14 @@ HeaderField TakeHeaderLine(std::string_view line, const std::vector<std::string>
   const HeaderField field = RecognizeHeaderLine(line, &value);
   switch (field) {
     case HeaderField::From:
-      headers.Sender = DecodeHeaderText(value);
+      headers.Sender = DecodeHeaderUnicode(value);
       break;
     case HeaderField::Subject:
-      headers.Subject = CleanSubjectText(DecodeHeaderText(value));
+      headers.Subject = CleanSubjectUnicode(DecodeHeaderUnicode(value));
       if (!headers.Junk) {
-        // The verdict with its reason comes from the same tests as IsJunk.
-        JunkVerdict verdict = JudgeSubject(rules, headers.Subject);
+        // The verdict with its reason comes from the same tests as IsJunk,
+        // on what the code page can hold of the subject.
+        JunkVerdict verdict = JudgeSubject(rules, CodePageForms(headers.Subject));
         if (verdict.IsJunk()) {
           headers.Junk = true;
           headers.Reason = std::move(verdict);

@@ -31,11 +31,12 @@ HeaderField RecognizeHeaderLine(std::string_view line, std::string* value);
 
 // What the listing keeps of one message's header block.
 struct ListedHeaders {
-  std::string Sender;   // decoded
-  std::string Subject;  // decoded and cleaned up
+  std::string Sender;   // decoded to Unicode (UTF-8)
+  std::string Subject;  // decoded to Unicode (UTF-8) and cleaned up
   std::string Date;     // as sent
   bool Junk = false;    // any Subject line of the block was judged junk
   JunkVerdict Reason;   // why: the verdict of the first Subject line judged junk
+  std::vector<std::string> HeaderLines;  // the whole block as received, for the learned judgement
 };
 
 // The junk test of a subject: the disguised-word test, then the rule list.
@@ -47,7 +48,8 @@ std::string JunkReasonText(const JunkVerdict& verdict);
 
 // Takes one header line into headers: a later occurrence of a header replaces
 // the earlier one, and Junk (with its Reason) is only ever set, never cleared
-// or replaced. Returns the field the line was.
+// or replaced. The subject is judged in the code page and in its Traditional
+// form (filter_rules.h, SubjectForms). Returns the field the line was.
 HeaderField TakeHeaderLine(std::string_view line, const std::vector<std::string>& rules,
                            ListedHeaders& headers);
 

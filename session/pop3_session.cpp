@@ -2,10 +2,12 @@
 
 #include <exception>
 
+#include "accounts/cert_store.h"
 #include "common/file_io.h"
 #include "common/tick.h"
 #include "common/trim.h"
 #include "session/reply_drain.h"
+#include "session/stls_negotiation.h"
 
 namespace brevan {
 
@@ -103,6 +105,7 @@ LoginResult Pop3Session::LogIn(const LoginRequest& request) {
   SessionOwed owed(*this, login);
   try {
     if (!GreetingStep()) return result;
+    if (!request.Tls && !StlsStep(request, result)) return result;
     std::string status;
     for (const std::string& command : {"user " + userName_, "pass " + request.Password}) {
       if (!Command(login, command, false, status, Deadline::max())) return result;
@@ -184,17 +187,20 @@ bool Pop3Session::OpenStep(const LoginRequest& request, LoginResult& result) {
 }
 
 bool Pop3Session::GreetingStep() {
-  // The greeting may come in several lines; the ones that follow within a
-  // second of each other all belong to it and are read before USER goes out.
+  // RFC 1939 section 4: a greeting that begins "+OK" is one line, and the
+  // first command follows it at once. After any other first line, the lines
+  // that follow within a second of each other all belong to the greeting.
   auto* login = outstanding_;
-  auto readLine = [&] {
+  std::string first;
+  auto readLine = [&](std::string* line) {
     ReplyDrain reader(source_);
-    const DrainEnd end = reader.StatusLine(Deadline::max());
+    const DrainEnd end = reader.StatusLine(Deadline::max(), line);
     if (login && Ended(*login)) return false;
     if (end != DrainEnd::Done) throw NetError(reader.Error());
     return true;
   };
-  if (!readLine()) return false;
+  if (!readLine(&first)) return false;
+  if (first.compare(0, 3, "+OK") == 0) return true;
   for (;;) {
     if (source_.BufferedByteCount() == 0) {
       try {
@@ -204,8 +210,48 @@ bool Pop3Session::GreetingStep() {
       if (login && Ended(*login)) return false;
       if (source_.BufferedByteCount() == 0) return true;
     }
-    if (!readLine()) return false;
+    if (!readLine(nullptr)) return false;
   }
+}
+
+bool Pop3Session::StlsStep(const LoginRequest& request, LoginResult& result) {
+  auto* login = static_cast<TrackedExchange*>(outstanding_);
+  StlsOptions options;
+  options.seenWithTls =
+      !request.CertsPath.empty() && ServerSeenWithTls(request.CertsPath, request.Server, request.Port);
+  options.trust = [this] { return !hooks_.TrustCertificate || hooks_.TrustCertificate(); };
+  options.stop = [this] { return WindowClosing(); };
+  options.exchange = login;
+  const StlsNegotiation stls = NegotiateStls(connection_, options);
+  auto closeQuietly = [this] {
+    if (state_ == SessionState::Authorizing) Drop();
+  };
+  switch (stls.outcome) {
+    case StlsOutcome::Secured:
+      if (!request.CertsPath.empty()) RememberServerSeenWithTls(request.CertsPath, request.Server, request.Port);
+      return !Ended(*login);
+    case StlsOutcome::NotOffered:
+      return !Ended(*login);
+    case StlsOutcome::Downgraded:
+      // What an attacker who strips STLS looks like: the user decides,
+      // before a word more goes out.
+      if (!hooks_.ConfirmWithoutTls || !hooks_.ConfirmWithoutTls()) {
+        closeQuietly();
+        return false;
+      }
+      return !Ended(*login) && state_ == SessionState::Authorizing;
+    case StlsOutcome::Refused:
+    case StlsOutcome::HandshakeFailed:
+      closeQuietly();
+      if (!Ended(*login)) result.End = LoginEnd::StlsFailed;
+      return false;
+    case StlsOutcome::Untrusted:
+      closeQuietly();
+      return false;
+    case StlsOutcome::Ended:
+      return false;
+  }
+  return false;
 }
 
 bool Pop3Session::CapabilityStep() {
@@ -417,30 +463,13 @@ bool Pop3Session::BoundForClose() {
   return true;
 }
 
-bool Pop3Session::DeleteStep(int number, CloseResult& result) {
-  try {
-    connection_.WriteLine("dele " + std::to_string(number));
-  } catch (const std::exception& e) {
-    result.Failure = e.what();
-    return false;
-  }
-  std::string status;
-  ReplyDrain reader(source_);
-  const DrainEnd end = reader.StatusLine(StepDeadline(), &status);
-  if (end == DrainEnd::TimedOut) {
-    result.Unconfirmed = true;
-    return false;
-  }
-  if (end == DrainEnd::Failed) {
-    result.Failure = reader.Error();
-    return false;
-  }
-  // Any answer lets the disconnect go on; only "+OK" deleted the message.
-  if (IsPositiveStatus(status)) result.Deleted.push_back(number);
-  return true;
+CloseResult Pop3Session::Close(const std::vector<int>& numbers) {
+  std::vector<MarkedMessage> marked;
+  for (int number : numbers) marked.push_back({number, {}});
+  return Close(std::move(marked), {}, {});
 }
 
-CloseResult Pop3Session::Close(const std::vector<int>& numbers) {
+CloseResult Pop3Session::Close(std::vector<MarkedMessage> marked, const std::string& keptFolder, CopySteps steps) {
   CloseResult result;
   const bool otherExchange = Busy();
   OutstandingExchange* owedExchange = outstanding_;
@@ -455,7 +484,7 @@ CloseResult Pop3Session::Close(const std::vector<int>& numbers) {
   NoteActivity();
   {
     SessionExchange exchange(*this);
-    if (numbers.empty()) {
+    if (marked.empty()) {
       // Nothing to delete: whatever is owed is left unread.
       if (owedExchange) owedExchange->Abandon();
     } else {
@@ -466,8 +495,28 @@ CloseResult Pop3Session::Close(const std::vector<int>& numbers) {
       if (!clear) {
         result.Unconfirmed = true;
       } else {
-        for (int number : numbers) {
-          if (!DeleteStep(number, result)) break;
+        // Each message is kept first (unless keptFolder is empty): its copy
+        // is whole on the disk before its "dele" goes.
+        result.Kept = !keptFolder.empty();
+        auto sent = std::move(steps.CommandsSent);
+        steps.CommandsSent = [this, sent] {
+          NoteActivity();
+          if (sent) sent();
+        };
+        CopyThenDelete driver(connection_, pipelining_, keptFolder, std::move(marked), std::move(steps));
+        const auto untilClose = std::chrono::duration_cast<std::chrono::milliseconds>(
+            closeDeadline_ - std::chrono::steady_clock::now());
+        driver.SetReplyBound(closeDeadline_ == Deadline::max()
+                                 ? replyBound_
+                                 : std::max(std::chrono::milliseconds(1), std::min(replyBound_, untilClose)));
+        result.Deletion = driver.Run();
+        result.Deleted = result.Deletion.Deleted();
+        if (!result.Deletion.connectionUsable) {
+          if (result.Deletion.error.empty()) {
+            result.Unconfirmed = true;
+          } else {
+            result.Failure = result.Deletion.error;
+          }
         }
       }
     }

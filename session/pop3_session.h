@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "keep/copy_then_delete.h"
 #include "net/tcp_client.h"
 #include "session/message_download.h"
 #include "session/outstanding_exchange.h"
@@ -48,6 +49,9 @@ struct SessionHooks {
   // Right after a TLS open, before anything is read: false when the user
   // refused the server's certificate (the connection is closed then).
   std::function<bool()> TrustCertificate;
+  // A server once reached through TLS offers no STLS now: true when the
+  // user wants the credentials sent in the clear all the same.
+  std::function<bool()> ConfirmWithoutTls;
 };
 
 struct LoginRequest {
@@ -56,12 +60,17 @@ struct LoginRequest {
   bool Tls = false;
   std::string User;
   std::string Password;
+  // The file of servers seen with TLS (brevan.certs); empty: none is
+  // looked up or remembered.
+  std::string CertsPath;
 };
 
 enum class LoginEnd {
   Ignored,     // a connect is already under way
   OpenFailed,  // no connection could be made
   Refused,     // the server refused USER or PASS: Line says how
+  StlsFailed,  // STLS was offered but refused, or its handshake failed:
+               // no credentials went out, the connection is closed
   Ended,       // the connection went away, the certificate was refused, or
                // the window closed or disconnected: nothing to tell
   LoggedIn,
@@ -91,6 +100,8 @@ struct CloseResult {
   bool Unconfirmed = false;   // a reply did not come in time: nothing more was sent
   std::string Failure;        // the connection failed (its error text)
   std::vector<int> Deleted;   // message numbers whose "dele" the server confirmed
+  bool Kept = false;          // copies were kept before the deletions
+  CopyThenDeleteResult Deletion;  // each marked message's outcome
 };
 
 class Pop3Session {
@@ -151,8 +162,11 @@ class Pop3Session {
   // A NOOP when nothing has been said for longer than idleMs and no
   // exchange waits. Transport failures raise.
   void KeepAlive(uint32_t idleMs);
-  // The disconnect: finishes what is owed, sends "dele" for each number (in
+  // The disconnect: finishes what is owed, keeps a copy of each marked
+  // message in keptFolder (none when it is empty) and sends its "dele" (in
   // the order given), then "quit", and closes.
+  CloseResult Close(std::vector<MarkedMessage> marked, const std::string& keptFolder, CopySteps steps);
+  // The same without copies.
   CloseResult Close(const std::vector<int>& numbers);
   // Closes the connection without a word.
   void Drop();
@@ -184,6 +198,9 @@ class Pop3Session {
   // come before the credentials goes.
   bool OpenStep(const LoginRequest& request, LoginResult& result);
   bool GreetingStep();
+  // On a connection that did not begin in TLS: CAPA, and STLS wherever the
+  // server offers it, before a user name or password goes out.
+  bool StlsStep(const LoginRequest& request, LoginResult& result);
   bool CapabilityStep();
 
   // Sends a command and reads its status line through the one reader,
@@ -192,8 +209,6 @@ class Pop3Session {
   // then). Transport failures raise.
   bool Command(TrackedExchange& tracked, const std::string& command, bool multiLine, std::string& status,
                Deadline deadline);
-  // One "dele"; false when the disconnect must stop sending.
-  bool DeleteStep(int number, CloseResult& result);
   Deadline StepDeadline() const;
   bool Ended(const OutstandingExchange& exchange) const;
   bool WindowClosing() const { return hooks_.WindowClosing && hooks_.WindowClosing(); }

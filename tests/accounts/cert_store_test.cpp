@@ -69,6 +69,47 @@ TEST(CertRemember, AppendsANewServer) {
   EXPECT_EQ(lines, (Lines{"other;995;" + kOld, "h;995;" + kNew}));
 }
 
+// ---------------------------------------------------------------- seen with TLS
+
+struct SeenRow {
+  const char* name;
+  Lines lines;
+  int port;
+  bool seen;
+};
+void PrintTo(const SeenRow& r, std::ostream* os) { *os << r.name; }
+
+class SeenWithTlsTest : public testing::TestWithParam<SeenRow> {};
+
+TEST_P(SeenWithTlsTest, CertificateOrMarkOfThatServerAndPort) {
+  const SeenRow& r = GetParam();
+  EXPECT_EQ(SeenWithTls(r.lines, "h", r.port), r.seen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, SeenWithTlsTest,
+    testing::Values(SeenRow{"remembered_certificate", {"h;110;" + kOld}, 110, true},
+                    SeenRow{"mark_of_a_verified_server", {"h;110;"}, 110, true},
+                    SeenRow{"server_case_folded", {"H;110;"}, 110, true},
+                    SeenRow{"other_port", {"h;995;" + kOld, "h;995;"}, 110, false},
+                    SeenRow{"suffix_is_another_server", {"mail.h;110;"}, 110, false},
+                    SeenRow{"four_fields_are_no_line_of_ours", {"h;110;" + kOld + ";x"}, 110, false},
+                    SeenRow{"nothing", {"", "garbage"}, 110, false}),
+    RowName<SeenRow>);
+
+TEST(SeenWithTlsMark, AddedOnceLeftAloneByTheCertificateLines) {
+  Lines lines = {"other;995;" + kOld};
+  RememberSeenWithTls(lines, "h", 110);
+  RememberSeenWithTls(lines, "H", 110);
+  EXPECT_EQ(lines, (Lines{"other;995;" + kOld, "h;110;"}));
+  // The mark is no certificate: trust on first use still remembers one.
+  EXPECT_EQ(RememberedFingerprint(lines, "h", 110), "");
+  RememberFingerprint(lines, "h", 110, kNew);
+  EXPECT_EQ(lines, (Lines{"other;995;" + kOld, "h;110;", "h;110;" + kNew}));
+  RememberSeenWithTls(lines, "other", 995);
+  EXPECT_EQ(lines.size(), 3u) << "a remembered certificate is mark enough";
+}
+
 // ---------------------------------------------------------------- decision
 
 class ServerTrustTest : public testing::Test {
@@ -183,6 +224,18 @@ TEST_F(ServerTrustTest, PortsAreRememberedApart) {
   EXPECT_EQ(Decide("h", false, kOld, std::nullopt), ServerTrust::FirstUse);
   EXPECT_EQ(DecideServerTrust(path_, "h", 996, false, kNew, nullptr), ServerTrust::FirstUse);
   EXPECT_EQ(Read(), "h;995;" + kOld + "\r\nh;996;" + kNew + "\r\n");
+}
+
+TEST_F(ServerTrustTest, SeenWithTlsOnTheFile) {
+  EXPECT_FALSE(ServerSeenWithTls(path_, "h", 110)) << "no file: never seen";
+  RememberServerSeenWithTls(path_, "h", 110);
+  RememberServerSeenWithTls(path_, "h;x", 110);  // cannot stand in a line
+  EXPECT_EQ(Read(), "h;110;\r\n");
+  EXPECT_TRUE(ServerSeenWithTls(path_, "h", 110));
+  EXPECT_FALSE(ServerSeenWithTls(path_, "h", 995));
+  std::filesystem::remove(path_);
+  std::filesystem::create_directories(path_);  // a file that cannot be read
+  EXPECT_TRUE(ServerSeenWithTls(path_, "h", 110)) << "unreadable: asked rather than sent in the clear";
 }
 
 }  // namespace

@@ -4,10 +4,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -16,8 +20,10 @@
 #include <map>
 #include <ostream>
 
+#include "app/TAboutBox.h"
 #include "app/application.h"
 #include "app/dialogs.h"
+#include "session/TForm1.h"
 
 namespace brevan {
 namespace {
@@ -107,6 +113,35 @@ INSTANTIATE_TEST_SUITE_P(
         ButtonRow{"message", [] { Dialogs().ShowMessage(nullptr, "m"); }, {{QMessageBox::Ok, QString::fromUtf8("確定")}}},
         ButtonRow{"error", [] { Dialogs().ShowError(nullptr, "e."); }, {{QMessageBox::Ok, QString::fromUtf8("確定")}}}),
     [](const ::testing::TestParamInfo<ButtonRow>& info) { return std::string(info.param.name); });
+
+// The About box's one button reads as the message boxes' OK does, in
+// whatever language Qt's catalogue gives.
+TEST(Application, AboutBoxOkReadsAsTheMessageBoxesOk) {
+  App();
+  const auto texts = ButtonsOf([] { Dialogs().ShowMessage(nullptr, "m"); });
+  ASSERT_TRUE(texts.count(QMessageBox::Ok));
+  TAboutBox about;
+  const QString ok = about.OKButton->text().remove(QLatin1Char('&'));
+  EXPECT_EQ(ok, texts.at(QMessageBox::Ok));
+  if (TranslationInstalled()) {
+    EXPECT_TRUE(ok.startsWith(QString::fromUtf8("確定"))) << ok.toStdString();
+  }
+}
+
+// The address the About box shows and "HOME" opens is the home page of the
+// desktop metadata (which the package's Homepage field also carries).
+TEST(Application, AboutBoxShowsTheMetadatasHomePage) {
+  App();
+  QFile metainfo(QStringLiteral(BREVAN_SOURCE_DIR "/dist/%1.metainfo.xml").arg(QString::fromLatin1(kDesktopId)));
+  ASSERT_TRUE(metainfo.open(QIODevice::ReadOnly));
+  const auto match = QRegularExpression(QStringLiteral("<url type=\"homepage\">([^<]+)</url>"))
+                         .match(QString::fromUtf8(metainfo.readAll()));
+  ASSERT_TRUE(match.hasMatch());
+  EXPECT_EQ(HomePageUrl(), match.captured(1).toStdString());
+  TAboutBox about;
+  EXPECT_TRUE(about.Comments->text().split(QLatin1Char('\n')).contains(match.captured(1)))
+      << about.Comments->text().toStdString();
+}
 
 TEST(Application, WindowsCarryTheProgramsIconAtEverySize) {
   App();

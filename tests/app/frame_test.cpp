@@ -25,6 +25,11 @@
 #include "app/TMainForm.h"
 #include "app/qt_text.h"
 #include "session/TForm1.h"
+#include "common/file_io.h"
+#include "learn/learned_store.h"
+#include "learn/session_learning.h"
+#include "session/message_file.h"
+#include "session/program_values.h"
 
 namespace brevan::testing {
 namespace {
@@ -175,7 +180,8 @@ TEST_F(FrameArrange, WindowMenuListsTheOpenWindows) {
 
 TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   ScriptedPop3Server server;
-  server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  server.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");  // capa: no STLS
+  server.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
   server.AwaitCommand().SendLine("-ERR unknown command");
   server.AwaitCommand().SendLine("+OK").SendLine("1 10").SendLine(".");
   server.AwaitCommand().SendLine("+OK").SendLine("Subject: one").SendLine(".").AwaitCommand().SendLine("+OK");
@@ -198,19 +204,19 @@ TEST_F(FrameTest, ExitClosesEveryWindowAndAConnectedOneDeletesFirst) {
   EXPECT_EQ(dialogs_.questions, std::vector<std::string>{Cp("您確定要將標記的信刪除嗎?")});
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
   EXPECT_EQ(server.Commands(),
-            (std::vector<std::string>{"user alice", "pass ", "capa", "list", "top 1 0", "dele 1", "quit"}));
+            (std::vector<std::string>{"capa", "user alice", "pass ", "capa", "list", "top 1 0", "dele 1", "quit"}));
 }
 
 TEST_F(FrameTest, FrameClosedWhileALoginAwaitsTheServer) {
   ScriptedPop3Server server;
-  server.SendLine("+OK ready");  // USER is never answered
+  server.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");  // USER is never answered
   QPointer<TForm1> w = frame_->SessionWindows().at(0);
   w->ComboBox1->setEditText("127.0.0.1");
   w->Edit4->setText("alice");
   w->Edit3->setText(QString::number(server.Port()));
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
-    if (!server.Commands().empty()) {
+    if (server.Commands().size() >= 2) {
       closer.stop();
       frame_->close();
     }
@@ -221,7 +227,7 @@ TEST_F(FrameTest, FrameClosedWhileALoginAwaitsTheServer) {
   EXPECT_FALSE(frame_->isVisible());
   EXPECT_TRUE(w.isNull());
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "quit"}));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"capa", "user alice", "quit"}));
   EXPECT_TRUE(dialogs_.messages.empty());
   EXPECT_TRUE(dialogs_.errors.empty());
 }
@@ -303,6 +309,29 @@ TEST(PromoAddresses, AllUnderTheReservedDomain) {
     EXPECT_TRUE(host == "example.com" || host.ends_with(".example.com")) << url;
   }
   EXPECT_NE(PromoMailServerText(), PromoFtpServerText());
+}
+
+// ---- learning a folder of saved messages ----
+
+// The File menu learns the .eml files of the folder it offers (the session
+// window's download folder), and the same files the other way round.
+TEST_F(FrameTest, LearnsAFolderOfMessagesEitherWay) {
+  ASSERT_FALSE(frame_->SessionWindows().isEmpty());
+  frame_->SessionWindows().at(0)->Session.SetDownloadLabel("ann(pop.example)");
+  const std::string folder = DownloadFolder(Program().AppPath, "ann(pop.example)");
+  ASSERT_TRUE(ForceDirectories(folder));
+  ASSERT_TRUE(WriteFileAtomic(folder + "/a.eml", "Subject: one\r\n\r\nbody"));
+  ASSERT_TRUE(WriteFileAtomic(folder + "/b.eml", "Subject: two\r\n\r\nbody"));
+  ASSERT_TRUE(WriteFileAtomic(folder + "/c.txt", "Subject: three\r\n\r\n"));
+  const std::string store = Program().AppPath + kLearnedStoreName;
+  frame_->FileLearnGood1->trigger();
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_NE(dialogs_.messages[0].find(" 2 "), std::string::npos);
+  EXPECT_EQ(LearnedStore(store).GoodMessages(), 2u);
+  frame_->FileLearnJunk1->trigger();
+  EXPECT_EQ(LearnedStore(store).GoodMessages(), 0u);
+  EXPECT_EQ(LearnedStore(store).JunkMessages(), 2u);
+  CloseSessionLearnedStore();
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ TEST_F(DovecotListingTest, PipelinedRowsAndTicksAreTheSequentialOnes) {
   Connect(server);
   std::vector<ListedRow> shown;
   for (int r = 0; r < form->ListView1->topLevelItemCount(); ++r)
-    shown.push_back({form->RowText(r, ColNumber), form->RowText(r, ColSender), form->RowText(r, ColSubject),
+    shown.push_back({form->RowText(r, ColNumber), form->RowUnicodeText(r, ColSender), form->RowUnicodeText(r, ColSubject),
                      form->RowText(r, ColSize), form->RowText(r, ColDate), form->RowTicked(r)});
   form->btnCancelAllClick();
   form->btnDisconnectClick();

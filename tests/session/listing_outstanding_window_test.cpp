@@ -28,10 +28,11 @@ constexpr int kMessages = 4;
 
 std::string TopReply(int k) { return "+OK\r\nSubject: hello " + std::to_string(k) + "\r\n.\r\n"; }
 
-// Login, CAPA and LIST; the TOP replies follow per row.
+// CAPA (no STLS), login, CAPA and LIST; the TOP replies follow per row.
 void LoginAndList(ScriptedPop3Server& s, bool pipelining) {
-  s.SendLine("+OK ready").AwaitCommands(1).SendLine("+OK").AwaitCommands(2).SendLine("+OK");
-  s.AwaitCommands(3);
+  s.SendLine("+OK ready").AwaitCommands(1).SendLine("-ERR unknown command");
+  s.AwaitCommands(2).SendLine("+OK").AwaitCommands(3).SendLine("+OK");
+  s.AwaitCommands(4);
   if (pipelining) {
     s.Send("+OK\r\nTOP\r\nPIPELINING\r\n.\r\n");
   } else {
@@ -39,7 +40,7 @@ void LoginAndList(ScriptedPop3Server& s, bool pipelining) {
   }
   std::string list = "+OK\r\n";
   for (int k = 1; k <= kMessages; ++k) list += std::to_string(k) + " 100\r\n";
-  s.AwaitCommands(4).Send(list + ".\r\n");
+  s.AwaitCommands(5).Send(list + ".\r\n");
 }
 
 enum class Ending { DisconnectClick, WindowClose };
@@ -57,7 +58,7 @@ TEST_P(OwedRepliesFirst, ThenExactlyTheTickedRowsAreDeleted) {
   const OwedRow& row = GetParam();
   ScriptedPop3Server server;
   LoginAndList(server, row.pipelining);
-  size_t sent = 4;  // user, pass, capa, list
+  size_t sent = 5;  // capa, user, pass, capa, list
   if (row.pipelining) {
     // Every TOP is out before any reply; replies 3 and 4 come late.
     sent += kMessages;
@@ -95,7 +96,7 @@ TEST_P(OwedRepliesFirst, ThenExactlyTheTickedRowsAreDeleted) {
   ASSERT_TRUE(acted);
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
 
-  std::vector<std::string> wanted = {"user alice", "pass secret", "capa", "list"};
+  std::vector<std::string> wanted = {"capa", "user alice", "pass secret", "capa", "list"};
   const int topsSent = row.pipelining ? kMessages : 3;
   for (int k = 1; k <= topsSent; ++k) wanted.push_back("top " + std::to_string(k) + " 0");
   for (const char* tail : {"dele 2", "dele 1", "quit"}) wanted.push_back(tail);

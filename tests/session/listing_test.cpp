@@ -78,7 +78,7 @@ TEST_P(ListingTable, Rows) {
 
   // The command after "list" is one TOP per row, numbered by row.
   std::vector<std::string> sent = server.Commands();
-  std::vector<std::string> wanted = {"user ann", "pass pw", "capa", "list"};
+  std::vector<std::string> wanted = {"capa", "user ann", "pass pw", "capa", "list"};
   for (size_t k = 1; k <= count; ++k) wanted.push_back("top " + std::to_string(k) + " 0");
   EXPECT_EQ(sent, wanted);
   for (int r = 0; r < form->ListView1->topLevelItemCount(); ++r) EXPECT_EQ(Red(r), form->RowTicked(r));

@@ -22,6 +22,7 @@
 #include "common/app_path.h"
 #include "common/file_io.h"
 #include "common/text_lines.h"
+#include "keep/keep_setting.h"
 #include "decode/TForm2.h"
 #include "filter/TForm3.h"
 #include "session/TForm1.h"
@@ -107,6 +108,9 @@ class WindowTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     folder_ = pattern;
     SetAppPathOverride(folder_);
+    // These tests follow the deletion dialogue itself ("dele" after "dele");
+    // the copies kept before it are tested in tests/keep.
+    WriteFileAtomic(folder_ + "/" + kKeepSettingFileName, "0\r\n");
     SetDialogs(&dialogs);
     SetDesktop(&desktop);
     Program() = ProgramValues{};

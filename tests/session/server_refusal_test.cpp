@@ -38,8 +38,13 @@ struct RefusalRow {
 void PrintTo(const RefusalRow& row, std::ostream* os) { *os << row.name; }
 
 // The login, then a listing of one message whose header block is empty.
+// The greeting and the CAPA before USER, refused: a server without STLS.
+ScriptedPop3Server& Greet(ScriptedPop3Server& s) {
+  return s.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");
+}
+
 void LoginWithOneMessage(ScriptedPop3Server& s) {
-  s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  Greet(s).AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
   s.AwaitCommand().SendLine("-ERR unknown command");  // capa
   s.AwaitCommand().SendLine("+OK").SendLine("1 10").SendLine(".");
   s.AwaitCommand().SendLine("+OK").SendLine(".");
@@ -72,11 +77,11 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, RefusalShown,
     ::testing::Values(
         RefusalRow{"user_refused",
-                   [](ScriptedPop3Server& s) { s.SendLine("+OK ready").AwaitCommand().SendLine(kHostile); },
+                   [](ScriptedPop3Server& s) { Greet(s).AwaitCommand().SendLine(kHostile); },
                    nullptr},
         RefusalRow{"pass_refused",
                    [](ScriptedPop3Server& s) {
-                     s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine(kHostile);
+                     Greet(s).AwaitCommand().SendLine("+OK").AwaitCommand().SendLine(kHostile);
                    },
                    nullptr},
         RefusalRow{"top_refused",

@@ -32,11 +32,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 const std::string kDeleteQuestion = Cp("您確定要將標記的信刪除嗎?");
-const std::vector<std::string> kLogin{"user alice", "pass secret", "capa", "list"};
+const std::vector<std::string> kLogin{"capa", "user alice", "pass secret", "capa", "list"};
 
 // A login that succeeds, followed by a listing of n messages.
 void LoginListing(ScriptedPop3Server& s, int n) {
-  s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  s.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");  // capa: no STLS
+  s.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
   s.AwaitCommand().SendLine("-ERR unknown command");  // capa
   s.AwaitCommand().SendLine("+OK");
   for (int k = 1; k <= n; ++k) s.SendLine(std::to_string(k) + " 100");
@@ -172,25 +173,32 @@ TEST_P(StaleMarks, AreNeverDeletedOnALaterConnection) {
 }
 
 void NoGreeting(ScriptedPop3Server&) {}
-void SlowPass(ScriptedPop3Server& s) { s.SendLine("+OK again").AwaitCommand().SendLine("+OK").AwaitCommand(); }
+void SlowPass(ScriptedPop3Server& s) {
+  s.SendLine("+OK again").AwaitCommand().SendLine("-ERR unknown command");
+  s.AwaitCommand().SendLine("+OK").AwaitCommand();
+}
 void PassAnsweredLate(ScriptedPop3Server& s) {
-  s.SendLine("+OK again").AwaitCommand().SendLine("+OK").AwaitCommand().Delay(300).SendLine("+OK");
+  s.SendLine("+OK again").AwaitCommand().SendLine("-ERR unknown command");
+  s.AwaitCommand().SendLine("+OK").AwaitCommand().Delay(300).SendLine("+OK");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, StaleMarks,
     ::testing::Values(StaleRow{"disconnect_before_the_greeting", NoGreeting, 0, false, {"quit"}},
-                      StaleRow{"disconnect_during_a_slow_pass", SlowPass, 2, false, {"user alice", "pass secret", "quit"}},
-                      StaleRow{"disconnect_before_a_late_pass_reply", PassAnsweredLate, 2, false,
-                               {"user alice", "pass secret", "quit"}},
+                      StaleRow{"disconnect_during_a_slow_pass", SlowPass, 3, false,
+                               {"capa", "user alice", "pass secret", "quit"}},
+                      StaleRow{"disconnect_before_a_late_pass_reply", PassAnsweredLate, 3, false,
+                               {"capa", "user alice", "pass secret", "quit"}},
                       StaleRow{"close_before_the_greeting", NoGreeting, 0, true, {"quit"}},
-                      StaleRow{"close_during_a_slow_pass", SlowPass, 2, true, {"user alice", "pass secret", "quit"}}),
+                      StaleRow{"close_during_a_slow_pass", SlowPass, 3, true,
+                               {"capa", "user alice", "pass secret", "quit"}}),
     RowName<StaleRow>);
 
 TEST_F(DisconnectTest, MarksOfADroppedConnectionAreNotDeletedAfterAReconnect) {
   ScriptedPop3Server server;
   // The first connection drops in the middle of its listing.
-  server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  server.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");  // capa: no STLS
+  server.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
   server.AwaitCommand().SendLine("-ERR unknown command");  // capa
   server.AwaitCommand().SendLine("+OK").SendLine("1 100").SendLine("2 100").SendLine(".");
   server.AwaitCommand().SendLine("+OK").SendLine("Subject: one").SendLine(".");
@@ -204,11 +212,12 @@ TEST_F(DisconnectTest, MarksOfADroppedConnectionAreNotDeletedAfterAReconnect) {
   Tick({1, 2});
   const size_t firstCount = server.Commands().size();
 
-  When([&] { return w->btnDisconnect->isEnabled() && server.Commands().size() >= firstCount + 2; },
+  When([&] { return w->btnDisconnect->isEnabled() && server.Commands().size() >= firstCount + 3; },
        [&] { w->btnDisconnect->click(); });
   w->btnConnect->click();
   ASSERT_TRUE(server.WaitForConnectionsEnded(2));
-  EXPECT_EQ(From(server.Commands(), firstCount), (std::vector<std::string>{"user alice", "pass secret", "quit"}));
+  EXPECT_EQ(From(server.Commands(), firstCount),
+            (std::vector<std::string>{"capa", "user alice", "pass secret", "quit"}));
   EXPECT_TRUE(dialogs_.questions.empty());
   EXPECT_EQ(Ticks(), (std::vector<bool>{true, true}));
 }
@@ -269,7 +278,7 @@ TEST_P(UnansweredDele, ClosesWithinTheBoundAndSendsNothingMore) {
   } else if (row.action == UnansweredRow::Close) {
     w->close();
   } else {
-    When([&] { return server.Commands().size() == 5; }, [&] { w->close(); });
+    When([&] { return server.Commands().size() == 6; }, [&] { w->close(); });
     w->btnDisconnect->click();
   }
   const double took = Seconds(Clock::now() - start);
@@ -279,7 +288,7 @@ TEST_P(UnansweredDele, ClosesWithinTheBoundAndSendsNothingMore) {
   // gets anywhere near.
   EXPECT_LT(took, bound + 5.0);
   ASSERT_TRUE(server.WaitForConnectionsEnded(1, 2000)) << "connection left open";
-  EXPECT_EQ(From(server.Commands(), 4), (std::vector<std::string>{"dele 3"}));
+  EXPECT_EQ(From(server.Commands(), 5), (std::vector<std::string>{"dele 3"}));
   EXPECT_EQ(dialogs_.questions.size(), 1u) << "a close during the disconnect asked again";
   if (row.told) {
     EXPECT_EQ(dialogs_.messages, (std::vector<std::string>{UnconfirmedDeletionMessage()}));
@@ -389,7 +398,7 @@ TEST_P(DisconnectDuring, EndsTheExchangeBeforeTheFirstDele) {
   std::optional<Clock::time_point> triggered;
   When(
       [&] {
-        if (!triggered && server.Commands().size() == 5 && server.Commands().back() == row.trigger)
+        if (!triggered && server.Commands().size() == 6 && server.Commands().back() == row.trigger)
           triggered = Clock::now();
         return triggered && Seconds(Clock::now() - *triggered) >= row.clickAfter;
       },
@@ -405,7 +414,7 @@ TEST_P(DisconnectDuring, EndsTheExchangeBeforeTheFirstDele) {
   EXPECT_LT(took, 6.0);
   EXPECT_GE(took, row.notBefore) << "the owed reply was not read to its end first";
   ASSERT_TRUE(server.WaitForConnectionsEnded(1, 3000)) << "connection left open";
-  EXPECT_EQ(From(server.Commands(), 5), row.after);
+  EXPECT_EQ(From(server.Commands(), 6), row.after);
   if (row.told) {
     EXPECT_EQ(dialogs_.messages, (std::vector<std::string>{UnconfirmedDeletionMessage()}));
   } else {

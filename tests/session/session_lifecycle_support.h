@@ -20,6 +20,8 @@
 #include "app/dialogs.h"
 #include "common/app_path.h"
 #include "common/codepage.h"
+#include "common/file_io.h"
+#include "keep/keep_setting.h"
 #include "common/tick.h"
 #include "session/program_values.h"
 
@@ -107,6 +109,9 @@ class WindowTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     folder_ = pattern;
     SetAppPathOverride(folder_);
+    // These tests follow the deletion dialogue itself ("dele" after "dele");
+    // the copies kept before it are tested in tests/keep.
+    WriteFileAtomic(folder_ + "/" + kKeepSettingFileName, "0\r\n");
     Program() = ProgramValues{};
     SetDialogs(&dialogs_);
     SetDesktop(&desktop_);

@@ -33,9 +33,13 @@ const std::string kConnectFailed = Cp("連結伺服器失敗");
 const std::string kDeleteQuestion = Cp("您確定要將標記的信刪除嗎?");
 
 // The server's side of a login that succeeds, up to the empty listing that
-// follows it. It knows no CAPA, so the listing goes one command at a time.
+// follows it. It knows no CAPA (neither before USER nor after PASS), so it
+// offers no STLS and the listing goes one command at a time.
+ScriptedPop3Server& Greet(ScriptedPop3Server& s) {
+  return s.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");
+}
 void Login(ScriptedPop3Server& s) {
-  s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  Greet(s).AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
   s.AwaitCommand().SendLine("-ERR unknown command");
   s.AwaitCommand().SendLine("+OK").SendLine(".");
 }
@@ -115,50 +119,53 @@ TEST_P(LoginDialogue, SendsAndShowsExactly) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, LoginDialogue,
     ::testing::Values(
-        LoginRow{"accepted", Login, {"user alice", "pass secret", "capa", "list"}, {}, true},
+        LoginRow{"accepted", Login, {"capa", "user alice", "pass secret", "capa", "list"}, {}, true},
         LoginRow{"user_refused_shows_server_line",
-                 [](ScriptedPop3Server& s) { s.SendLine("+OK ready").AwaitCommand().SendLine("-ERR no such mailbox"); },
-                 {"user alice"},
+                 [](ScriptedPop3Server& s) { Greet(s).AwaitCommand().SendLine("-ERR no such mailbox"); },
+                 {"capa", "user alice"},
                  {"-ERR no such mailbox"},
                  false},
         LoginRow{"lower_case_ok_is_a_refusal",
-                 [](ScriptedPop3Server& s) { s.SendLine("+OK ready").AwaitCommand().SendLine("+ok welcome"); },
-                 {"user alice"},
+                 [](ScriptedPop3Server& s) { Greet(s).AwaitCommand().SendLine("+ok welcome"); },
+                 {"capa", "user alice"},
                  {"+ok welcome"},
                  false},
         LoginRow{"pass_refused",
                  [](ScriptedPop3Server& s) {
-                   s.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand();
+                   Greet(s).AwaitCommand().SendLine("+OK").AwaitCommand();
                    s.SendLine("-ERR [AUTH] wrong password");
                  },
-                 {"user alice", "pass secret"},
+                 {"capa", "user alice", "pass secret"},
                  {"-ERR [AUTH] wrong password"},
                  false},
         LoginRow{"control_bytes_in_refusal_are_masked",
-                 [](ScriptedPop3Server& s) { s.SendLine("+OK ready").AwaitCommand().SendLine("-ERR bad\x07\x1b[31mred"); },
-                 {"user alice"},
+                 [](ScriptedPop3Server& s) { Greet(s).AwaitCommand().SendLine("-ERR bad\x07\x1b[31mred"); },
+                 {"capa", "user alice"},
                  {"-ERR bad??[31mred"},
                  false},
-        // Later greeting lines are not "+OK": a USER sent after the first
-        // line would take one of them for its reply and be refused.
+        // A first line that is not "+OK" may be followed by more greeting
+        // lines, each within a second of the one before: CAPA goes out after
+        // the last of them, or it would take one for its reply.
         LoginRow{"greeting_in_three_lines",
                  [](ScriptedPop3Server& s) {
-                   s.SendLine("+OK first").Delay(300).SendLine("* second").Delay(300).SendLine("* third");
+                   s.SendLine("* first").Delay(300).SendLine("* second").Delay(300).SendLine("+OK third");
+                   s.AwaitCommand().SendLine("-ERR unknown command");
                    s.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
                    s.AwaitCommand().SendLine("-ERR unknown command");
                    s.AwaitCommand().SendLine("+OK").SendLine(".");
                  },
-                 {"user alice", "pass secret", "capa", "list"},
+                 {"capa", "user alice", "pass secret", "capa", "list"},
                  {},
                  true},
         LoginRow{"greeting_and_more_in_one_packet",
                  [](ScriptedPop3Server& s) {
-                   s.Send("+OK first\r\n* second\r\n");
+                   s.Send("* first\r\n+OK second\r\n");
+                   s.AwaitCommand().SendLine("-ERR unknown command");
                    s.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
                    s.AwaitCommand().SendLine("-ERR unknown command");
                    s.AwaitCommand().SendLine("+OK").SendLine(".");
                  },
-                 {"user alice", "pass secret", "capa", "list"},
+                 {"capa", "user alice", "pass secret", "capa", "list"},
                  {},
                  true}),
     [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
@@ -254,7 +261,7 @@ TEST_F(TlsSelection, LeadingZeroIsPlainPop3OnPort995) {
   EXPECT_TRUE(dialogs_.messages.empty());
   EXPECT_TRUE(Window()->btnDisconnect->isEnabled());
   ASSERT_FALSE(server.Commands().empty());
-  EXPECT_EQ(server.Commands()[0], "user alice");
+  EXPECT_EQ(server.Commands()[1], "user alice");
   Window()->btnDisconnect->click();
 }
 
@@ -297,8 +304,8 @@ TEST_P(Disconnect, DeletesTickedRowsFromLastToFirst) {
   }
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
   std::vector<std::string> sent = server.Commands();
-  ASSERT_GE(sent.size(), 4u);
-  sent.erase(sent.begin(), sent.begin() + 4);  // user, pass, capa, list
+  ASSERT_GE(sent.size(), 5u);
+  sent.erase(sent.begin(), sent.begin() + 5);  // capa, user, pass, capa, list
   EXPECT_EQ(sent, row.afterLogin);
   // Rows and marks stay on screen after a disconnect.
   EXPECT_EQ(w->ListView1->topLevelItemCount(), row.rows);
@@ -387,7 +394,7 @@ TEST_P(KeepAlive, SendsNoopOnlyAfterTheIdlePeriod) {
   EXPECT_EQ(w->Session.ActivityTick(), row.loginTick);  // a NOOP is no activity
   w->btnDisconnect->click();
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  std::vector<std::string> expected{"user alice", "pass secret", "capa", "list"};
+  std::vector<std::string> expected{"capa", "user alice", "pass secret", "capa", "list"};
   if (row.noop) expected.push_back("noop");
   expected.push_back("quit");
   EXPECT_EQ(server.Commands(), expected);
@@ -444,8 +451,10 @@ TEST_P(PendingClose, WindowGoesWithoutCrashOrMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, PendingClose,
     ::testing::Values(PendingCloseRow{"during_the_greeting", [](ScriptedPop3Server&) {}, 0, {"quit"}},
-                      PendingCloseRow{"during_the_user_reply", [](ScriptedPop3Server& s) { s.SendLine("+OK ready"); },
-                                      1, {"user alice", "quit"}}),
+                      PendingCloseRow{"during_the_capa_reply", [](ScriptedPop3Server& s) { s.SendLine("+OK ready"); },
+                                      1, {"capa", "quit"}},
+                      PendingCloseRow{"during_the_user_reply", [](ScriptedPop3Server& s) { Greet(s); }, 2,
+                                      {"capa", "user alice", "quit"}}),
     [](const ::testing::TestParamInfo<PendingCloseRow>& info) { return std::string(info.param.name); });
 
 TEST_F(SessionLifecycleTest, CloseAfterCancelledQuestionGoesAtOnceAndDeletesNothing) {
@@ -465,7 +474,7 @@ TEST_F(SessionLifecycleTest, CloseAfterCancelledQuestionGoesAtOnceAndDeletesNoth
   EXPECT_EQ(dialogs_.questions.size(), 1u);
   // The window went without a word to the server.
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass secret", "capa", "list"}));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"capa", "user alice", "pass secret", "capa", "list"}));
 }
 
 TEST_F(SessionLifecycleTest, CloseOfAConnectedWindowDisconnectsFirst) {
@@ -479,7 +488,8 @@ TEST_F(SessionLifecycleTest, CloseOfAConnectedWindowDisconnectsFirst) {
   DrainEvents();
   EXPECT_TRUE(w.isNull());
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
-  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"user alice", "pass secret", "capa", "list", "dele 2", "quit"}));
+  EXPECT_EQ(server.Commands(),
+            (std::vector<std::string>{"capa", "user alice", "pass secret", "capa", "list", "dele 2", "quit"}));
 }
 
 // ---- the port field ----

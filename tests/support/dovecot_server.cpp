@@ -32,11 +32,11 @@ void WriteFile(const fs::path& path, const std::string& text) {
   if (!out) throw std::runtime_error("dovecot harness: cannot write " + path.string());
 }
 
-int FreeLoopbackPort() {
+int FreeLoopbackPort(const std::string& address) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
   socklen_t len = sizeof addr;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
@@ -48,12 +48,12 @@ int FreeLoopbackPort() {
 }
 
 // True once something on the port sends a "+OK" greeting.
-bool Greets(int port) {
+bool Greets(const std::string& address, int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
   bool ok = false;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
     pollfd p{fd, POLLIN, 0};
@@ -144,7 +144,8 @@ DovecotServer::DovecotServer(const DovecotOptions& options) {
       }
     }
 
-    plainPort_ = FreeLoopbackPort();
+    if (options.stlsOnPlain) plainAddress_ = "127.0.0.2";
+    plainPort_ = FreeLoopbackPort(plainAddress_);
     tlsPort_ = options.tls995 ? 995 : 0;
     std::ostringstream conf;
     conf << "base_dir = " << (dir / "run").string() << "\n"
@@ -152,12 +153,12 @@ DovecotServer::DovecotServer(const DovecotOptions& options) {
          << "log_path = " << (dir / "dovecot.log").string() << "\n"
          << "info_log_path = " << (dir / "dovecot.log").string() << "\n"
          << "protocols = pop3\n"
-         << "listen = 127.0.0.1\n"
+         << "listen = " << plainAddress_ << "\n"
          << "default_internal_user = " << internalUser << "\n"
          << "default_login_user = " << loginUser << "\n"
          << "first_valid_uid = " << uid << "\n"
          << "first_valid_gid = " << gid << "\n"
-         << "disable_plaintext_auth = no\n"
+         << "disable_plaintext_auth = " << (options.stlsOnPlain ? "yes" : "no") << "\n"
          << "auth_mechanisms = plain\n"
          << "auth_failure_delay = 0\n"
          << "mail_location = maildir:" << (dir / "mail").string() << "\n"
@@ -166,7 +167,7 @@ DovecotServer::DovecotServer(const DovecotOptions& options) {
          << "\n}\n"
          << "userdb {\n  driver = static\n  args = uid=" << uid << " gid=" << gid << " home=" << (dir / "home").string()
          << "\n}\n";
-    if (options.tls995) {
+    if (options.tls995 || options.stlsOnPlain) {
       WriteFile(dir / "cert.pem", TestCertificatePem());
       WriteFile(dir / "key.pem", TestPrivateKeyPem());
       conf << "ssl = yes\n"
@@ -177,7 +178,7 @@ DovecotServer::DovecotServer(const DovecotOptions& options) {
       conf << "ssl = no\n";
     }
     conf << "service pop3-login {\n"
-         << "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " << plainPort_ << "\n  }\n"
+         << "  inet_listener pop3 {\n    address = " << plainAddress_ << "\n    port = " << plainPort_ << "\n  }\n"
          << "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " << tlsPort_ << "\n"
          << (options.tls995 ? "    ssl = yes\n" : "") << "  }\n"
          << "}\n"
@@ -194,7 +195,7 @@ DovecotServer::DovecotServer(const DovecotOptions& options) {
       ::_exit(127);
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!Greets(plainPort_)) {
+    while (!Greets(plainAddress_, plainPort_)) {
       int status = 0;
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;

@@ -1,9 +1,9 @@
 #pragma once
 // A real Dovecot POP3 server for tests, on loopback, with a configuration
 // generated in a temporary folder: one passwd-file user, a maildir filled
-// from the given messages, plain POP3 on a free high port and, when asked
-// and running as root, POP3 over TLS on 127.0.0.1:995 with the test
-// certificate. Dovecot runs in the foreground as our child with its own
+// from the given messages, plain POP3 on a free high port (with STLS when
+// asked) and, when asked and running as root, POP3 over TLS on 127.0.0.1:995
+// with the test certificate. Dovecot runs in the foreground as our child with its own
 // base, state and log folders, so it never touches a system Dovecot; Stop()
 // (or the destructor) ends it by its process id and removes the folder.
 //
@@ -26,6 +26,11 @@ struct DovecotOptions {
   std::string password = "secret";
   std::vector<std::string> messages;  // in order: message 1 first
   bool tls995 = false;
+  // TLS on the plain port too: STLS offered (RFC 2595), and USER and PASS
+  // refused before it. Dovecot takes a client whose address equals the
+  // listening one for a secured one, so the plain port then listens on
+  // 127.0.0.2, which loopback clients reach from 127.0.0.1.
+  bool stlsOnPlain = false;
 };
 
 class DovecotServer {
@@ -39,6 +44,8 @@ class DovecotServer {
   DovecotServer& operator=(const DovecotServer&) = delete;
 
   int PlainPort() const { return plainPort_; }
+  // Where the plain port listens: "127.0.0.1", or "127.0.0.2" with stlsOnPlain.
+  const std::string& PlainAddress() const { return plainAddress_; }
   int TlsPort() const { return tlsPort_; }  // 995, or 0 without TLS
   pid_t Pid() const { return pid_; }
   std::string LogText() const;
@@ -48,6 +55,7 @@ class DovecotServer {
   std::string dir_;
   pid_t pid_ = -1;
   int plainPort_ = 0;
+  std::string plainAddress_ = "127.0.0.1";
   int tlsPort_ = 0;
 };
 

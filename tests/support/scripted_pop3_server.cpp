@@ -30,11 +30,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Step {
-  enum Kind { Send, Delay, AwaitCommands, Close, Drop, Reset, AwaitClientClose } kind;
+  enum Kind { Send, Delay, AwaitCommands, Close, Drop, Reset, AwaitClientClose, StartTls } kind;
   explicit Step(Kind k, std::string b = std::string()) : kind(k), bytes(std::move(b)) {}
   std::string bytes;
   int ms = 0;
   size_t count = 0;
+  TestCertificate certificate = TestCertificate::SelfSigned;
 };
 
 // One accepted connection, plain or TLS, on a non-blocking socket.
@@ -105,6 +106,7 @@ struct ScriptedPop3Server::Impl {
   int port = 0;
   std::thread thread;
   SSL_CTX* tlsContext = nullptr;
+  std::map<TestCertificate, SSL_CTX*> stlsContexts;  // made at the first STLS of each
 
   mutable std::mutex m;
   mutable std::condition_variable cv;
@@ -320,8 +322,16 @@ struct ScriptedPop3Server::Impl {
     }
   }
 
-  bool Handshake(Conn& c) {
-    c.ssl = SSL_new(tlsContext);
+  SSL_CTX* StlsContext(TestCertificate which) {
+    SSL_CTX*& ctx = stlsContexts[which];
+    if (!ctx) ctx = NewTestServerTlsContext(which);
+    return ctx;
+  }
+
+  bool Handshake(Conn& c) { return Handshake(c, tlsContext); }
+
+  bool Handshake(Conn& c, SSL_CTX* context) {
+    c.ssl = SSL_new(context);
     SSL_set_fd(c.ssl, c.fd);
     auto deadline = Clock::now() + std::chrono::seconds(10);
     for (;;) {
@@ -417,6 +427,12 @@ struct ScriptedPop3Server::Impl {
             return;
           }
           break;
+        case Step::StartTls: {
+          const bool ok = Handshake(c, StlsContext(step->certificate));
+          advance();
+          if (!ok) return;
+          break;
+        }
       }
     }
   }
@@ -495,10 +511,18 @@ struct ScriptedPop3Server::Impl {
       std::string reply;
       bool quit = false;
 
-      if (keyword == "CAPA" && mailbox.answersCapa) {
+      if (keyword == "CAPA" && (mailbox.answersCapa || mailbox.offersStls)) {
         reply = "+OK Capability list follows\r\n";
         for (const std::string& capability : mailbox.capabilities) reply += capability + "\r\n";
+        if (mailbox.offersStls && !c.ssl) reply += "STLS\r\n";
         reply += ".\r\n";
+      } else if (keyword == "STLS" && mailbox.offersStls && !c.ssl && !loggedIn) {
+        if (!Answer(c, step, "+OK Begin TLS negotiation now.\r\n")) return;
+        // RFC 2595 section 4: what the client said before is forgotten.
+        c.lines.clear();
+        c.partial.clear();
+        if (!Handshake(c, StlsContext(mailbox.stlsCertificate))) return;
+        continue;
       } else if (keyword == "QUIT") {
         quit = true;
         if (loggedIn) {
@@ -508,6 +532,8 @@ struct ScriptedPop3Server::Impl {
           }
         }
         reply = "+OK bye\r\n";
+      } else if (!loggedIn && mailbox.refusesPlainLogin && !c.ssl && (keyword == "USER" || keyword == "PASS")) {
+        reply = "-ERR Plaintext authentication disallowed on non-secure (SSL/TLS) connections.\r\n";
       } else if (!loggedIn) {
         if (keyword == "USER") {
           userGiven = arg;
@@ -662,6 +688,8 @@ void ScriptedPop3Server::Stop() {
   }
   if (s.tlsContext) SSL_CTX_free(s.tlsContext);
   s.tlsContext = nullptr;
+  for (auto& [which, ctx] : s.stlsContexts) SSL_CTX_free(ctx);
+  s.stlsContexts.clear();
 }
 
 int ScriptedPop3Server::Port() const { return impl_->port; }
@@ -724,6 +752,13 @@ ScriptedPop3Server& ScriptedPop3Server::ResetConnection() {
 
 ScriptedPop3Server& ScriptedPop3Server::AwaitClientClose() {
   impl_->AddStep(Step(Step::AwaitClientClose));
+  return *this;
+}
+
+ScriptedPop3Server& ScriptedPop3Server::StartTls(TestCertificate certificate) {
+  Step s(Step::StartTls);
+  s.certificate = certificate;
+  impl_->AddStep(s);
   return *this;
 }
 

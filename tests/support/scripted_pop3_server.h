@@ -21,7 +21,7 @@
 //
 // 2. Mailbox: a POP3 responder over a list of messages (RFC 1939): USER,
 //    PASS, STAT, LIST, UIDL, TOP, RETR (dot-stuffed), DELE, NOOP, RSET,
-//    CAPA (RFC 2449, when asked to), QUIT (which commits the deletions, kept
+//    CAPA (RFC 2449, when asked to), STLS (RFC 2595, when asked to), QUIT (which commits the deletions, kept
 //    for later connections).
 //    Faults can be injected at any step of a connection: step 0 is the
 //    greeting, step k the reply to the k-th command line of that connection.
@@ -59,6 +59,12 @@ struct Pop3Mailbox {
   // command; with it, these lines (PIPELINING, say), at any time.
   bool answersCapa = false;
   std::vector<std::string> capabilities;
+  // RFC 2595 STLS on a plain server: CAPA (answered then in any case) lists
+  // STLS until TLS is up, and STLS switches to TLS showing this certificate.
+  bool offersStls = false;
+  TestCertificate stlsCertificate = TestCertificate::SelfSigned;
+  // USER and PASS before TLS are refused, as a server that wants TLS does.
+  bool refusesPlainLogin = false;
 };
 
 struct Pop3Fault {
@@ -106,6 +112,9 @@ class ScriptedPop3Server {
   ScriptedPop3Server& CloseConnection(bool notify = true);
   ScriptedPop3Server& ResetConnection();  // abortive close (RST)
   ScriptedPop3Server& AwaitClientClose();
+  // The server side of a TLS handshake on the open plain connection, as
+  // after an agreed STLS; a failed handshake ends the connection.
+  ScriptedPop3Server& StartTls(TestCertificate certificate = TestCertificate::SelfSigned);
 
   // ---- mailbox mode (set before the client connects)
   void ServeMailbox(const Pop3Mailbox& mailbox);
