@@ -76,9 +76,10 @@ TEST_F(TwoWindowsTest, EachWindowKeepsItsUserFolderAndKeepAlive) {
   ASSERT_TRUE(first_->IsConnected());
   ASSERT_EQ(first_->ListView1->topLevelItemCount(), 1);
   const std::vector<std::string> commands = serverA.Commands();
-  ASSERT_GE(commands.size(), 2u);
-  EXPECT_EQ(commands[0], "user alice") << "alice's credentials go to alice's server only";
-  EXPECT_EQ(commands[1], "pass a-secret");
+  ASSERT_GE(commands.size(), 3u);
+  EXPECT_EQ(commands[0], "capa");
+  EXPECT_EQ(commands[1], "user alice") << "alice's credentials go to alice's server only";
+  EXPECT_EQ(commands[2], "pass a-secret");
 
   // Alice's download lands in alice's folder, though bob connected last.
   first_->ListView1->topLevelItem(0)->setSelected(true);
