@@ -151,14 +151,14 @@ TEST_P(LostAfterEveryReply, KeepsTheRowsSoFarAndShowsTheError) {
   LoginAndList(server, true);
   std::string all;
   for (int k = 1; k <= kMessages; ++k) all += TopReply(k);
-  server.AwaitCommands(4 + kMessages).Send(all);
+  server.AwaitCommands(5 + kMessages).Send(all);
   // The refresh: LIST again, every TOP out, then replies up to `kept`.
   std::string list = "+OK\r\n";
   for (int k = 1; k <= kMessages; ++k) list += std::to_string(k) + " 200\r\n";
-  server.AwaitCommands(5 + kMessages).Send(list + ".\r\n");
+  server.AwaitCommands(6 + kMessages).Send(list + ".\r\n");
   std::string some;
   for (int k = 1; k <= kept; ++k) some += TopReply(k);
-  server.AwaitCommands(5 + 2 * kMessages).Send(some).CloseConnection();
+  server.AwaitCommands(6 + 2 * kMessages).Send(some).CloseConnection();
 
   QPointer<TForm1> w = new TForm1;
   w->ComboBox1->setEditText("127.0.0.1");
