@@ -27,8 +27,8 @@ using test::Pop3Fault;
 using test::Pop3Mailbox;
 using test::ScriptedPop3Server;
 
-// Steps of the connection: greeting, user, pass, capa, list, five tops.
-constexpr int kFirstDeletionStep = 10;
+// Steps of the connection: greeting, capa, user, pass, capa, list, five tops.
+constexpr int kFirstDeletionStep = 11;
 
 struct KeepingRow {
   const char* name;
