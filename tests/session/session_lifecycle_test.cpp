@@ -566,7 +566,8 @@ class EndlessCapa : public SessionLifecycleTest, public ::testing::WithParamInte
 TEST_P(EndlessCapa, EndsTheLoginAndSendsNothingMore) {
   const EndlessCapaRow& row = GetParam();
   ScriptedPop3Server server;
-  server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+  server.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");
+  server.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
   // Only a client that waits for ever would still be here when this comes.
   server.AwaitCommand().SendLine("+OK").Delay(5000).SendLine("+OK").SendLine(".").CloseConnection();
   TForm1* w = Window();
@@ -580,7 +581,7 @@ TEST_P(EndlessCapa, EndsTheLoginAndSendsNothingMore) {
   EXPECT_TRUE(w->btnConnect->isEnabled());
   EXPECT_EQ(w->ListView1->topLevelItemCount(), 0);
   ASSERT_TRUE(server.WaitForConnectionsEnded(1, 2000)) << "connection left open";
-  std::vector<std::string> sent{"user alice", "pass secret", "capa"};
+  std::vector<std::string> sent{"capa", "user alice", "pass secret", "capa"};
   if (row.clickDisconnect) sent.push_back("quit");
   EXPECT_EQ(server.Commands(), sent);
   EXPECT_TRUE(dialogs_.messages.empty());
