@@ -420,6 +420,12 @@ std::string ReasonText(StayReason reason) {
       return Cp("伺服器拒絕刪除");
     case StayReason::NoReply:
       return Cp("伺服器沒有回應");
+    case StayReason::NoUniqueId:
+      return Cp("伺服器沒有提供信件的唯一代碼 (UIDL), 重新連線後無法確認是同一封信");
+    case StayReason::NotReopened:
+      return Cp("無法重新連線到伺服器");
+    case StayReason::Gone:
+      return Cp("重新連線後, 伺服器上已經沒有這封信");
   }
   return {};
 }

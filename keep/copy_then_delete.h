@@ -43,6 +43,11 @@ enum class StayReason {
   Stopped,            // a cancel or a close came first
   DeleRefused,        // the server refused the "dele"
   NoReply,            // the server did not answer in time
+  // A disconnect dropped its connection in the middle of a long reply, and
+  // the message was to be deleted on a fresh connection:
+  NoUniqueId,         // the server gave it no unique id, so it cannot be found again
+  NotReopened,        // no fresh connection (or its UIDL) could be had
+  Gone,               // its id is no longer on the server
 };
 
 struct MessageOutcome {

@@ -854,7 +854,7 @@ void TForm1::Disconnect(bool windowClosing) {
   }
   // A window on its way out says nothing more.
   if (closing_) return;
-  if (result.Kept) {
+  if (result.Kept || result.Reopened) {
     // One message names what stayed on the server and why.
     const std::string stayed =
         StayedOnServerText(result.Deletion, !result.Unconfirmed && result.Failure.empty());

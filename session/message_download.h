@@ -57,6 +57,8 @@ class MessageDownload : public OutstandingExchange {
   // temporary file goes, and what is left of the reply is read and dropped
   // until its end or the deadline.
   bool Finish(Deadline deadline) override;
+  // The message follows its status line: the whole reply is long.
+  bool OwesLongReply() const override { return phase_ != Phase::Done; }
 
   const TemporaryFile& File() const { return writer_.File(); }
 

@@ -21,6 +21,11 @@ class OutstandingExchange {
   // and the caller then closes the connection without sending anything more.
   virtual bool Finish(Deadline deadline) = 0;
 
+  // True while what is owed may be long: a multi-line reply (a message, a
+  // preview, the listing) awaited or under way. A disconnect does not wait
+  // for such a reply; a status line alone it reads.
+  virtual bool OwesLongReply() const { return false; }
+
   // True once Finish has run; the exchange's own code returns quietly as soon
   // as it regains control, without touching the connection again.
   bool Finished() const { return finished_; }

@@ -35,8 +35,8 @@ bool CapabilitiesOfferPipelining(const std::vector<std::string>& capabilityLines
 }
 
 PipelinedListing::PipelinedListing(TIdTCPConnection& connection, bool pipelining,
-                                   const std::vector<std::string>& rules, ListingSteps steps)
-    : connection_(connection), pipelining_(pipelining), rules_(rules), steps_(std::move(steps)) {}
+                                   const std::vector<std::string>& rules, ListingSteps steps, bool askUidl)
+    : connection_(connection), pipelining_(pipelining), askUidl_(askUidl), rules_(rules), steps_(std::move(steps)) {}
 
 size_t PipelinedListing::Owed() const {
   const size_t begun = unsentFrom_ + (partSent_ > 0 ? 1 : 0);
@@ -154,7 +154,7 @@ void PipelinedListing::TakeLine(const std::string& line, bool discard) {
     }
     case ReplyPart::Lines:
       // Lines are kept as received: no trimming, doubled dots stay doubled.
-      if (line == ".") {
+      if (IsTerminatingLine(line)) {
         ReplyTaken(discard);
         return;
       }
@@ -166,7 +166,7 @@ void PipelinedListing::TakeLine(const std::string& line, bool discard) {
 void PipelinedListing::StatusDone(bool discard) {
   const Command& command = commands_[nextReply_];
   // The LIST status is not judged: its lines are read up to "." whatever it
-  // says. A TOP reply has lines only after "+OK".
+  // says. A UIDL or TOP reply has lines only after "+OK".
   if (command.number == 0 || IsPositiveStatus(statusLines_.back())) {
     part_ = ReplyPart::Lines;
     return;
@@ -189,7 +189,17 @@ void PipelinedListing::ReplyTaken(bool discard) {
   // nothing else to do (always so without pipelining) answers while the
   // headers are decoded and judged. A failure of this send is reported
   // after the reply has been, as when the next command itself fails.
-  if (command.number == 0) messageCount_ = static_cast<int>(lines.size());
+  if (command.number == 0) {
+    messageCount_ = static_cast<int>(lines.size());
+    // The unique ids come before the first TOP reply, so every row knows its
+    // id from its start.
+    if (askUidl_ && messageCount_ > 0) {
+      std::string text = "uidl\r\n";
+      outstandingBytes_ += text.size();
+      out_ += text;
+      commands_.push_back({std::move(text), kUidlCommand});
+    }
+  }
   std::exception_ptr sendFailure;
   if (unsentFrom_ == nextReply_) {
     QueueCommands();
@@ -204,14 +214,20 @@ void PipelinedListing::ReplyTaken(bool discard) {
     listLines_ = std::move(lines);
     messageCount_ = static_cast<int>(listLines_.size());
     if (steps_.Listed) steps_.Listed(listLines_);
+  } else if (command.number == kUidlCommand) {
+    if (positive && steps_.UidsTaken) steps_.UidsTaken(lines);
   } else if (positive) {
     ListedHeaders headers;
     for (const std::string& line : lines) TakeHeaderLine(line, rules_, headers);
     headers.HeaderLines = std::move(lines);
     if (steps_.HeadersTaken) steps_.HeadersTaken(command.number, headers);
   }
-  const int next = command.number + 1;
-  if (next <= messageCount_ && steps_.MessageStarted) steps_.MessageStarted(next);
+  // After "list" the first row starts with the reply after it: the UIDL
+  // reply's, when one was asked.
+  const bool uidlNext = command.number == 0 && nextReply_ < commands_.size() &&
+                        commands_[nextReply_].number == kUidlCommand;
+  const int next = command.number == kUidlCommand ? 1 : command.number + 1;
+  if (!uidlNext && next <= messageCount_ && steps_.MessageStarted) steps_.MessageStarted(next);
   QueueCommands();
   if (sendFailure) std::rethrow_exception(sendFailure);
 }

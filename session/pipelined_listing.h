@@ -1,6 +1,6 @@
 #pragma once
 // The header listing's dialogue with the server, without a window: "list",
-// then "top k 0" for every message. Where the server declared PIPELINING in
+// "uidl" where asked for, then "top k 0" for every message. Where the server declared PIPELINING in
 // its CAPA reply (RFC 2449 section 6.6) the TOP commands go out ahead of their
 // replies, up to a bound of outstanding command bytes, and the replies are
 // taken in order; elsewhere each command waits for the reply before it. Either
@@ -42,6 +42,9 @@ constexpr int kListingEventsBoundMs = 35;
 struct ListingSteps {
   // The LIST reply's lines, before any TOP reply is taken.
   std::function<void(const std::vector<std::string>& listLines)> Listed;
+  // The lines of a positive UIDL reply ("number unique-id"), before the
+  // first TOP reply is taken; not called when the server refused it.
+  std::function<void(const std::vector<std::string>& uidlLines)> UidsTaken;
   // The reply to "top number 0" is the next one taken: its row starts here.
   std::function<void(int number)> MessageStarted;
   // The headers of a positive TOP reply (a refused one reports nothing).
@@ -56,9 +59,10 @@ struct ListingSteps {
 
 class PipelinedListing : public OutstandingExchange {
  public:
-  // rules: the junk rules, read as each subject is judged.
+  // rules: the junk rules, read as each subject is judged. askUidl: the
+  // server offers UIDL (RFC 1939 section 7); it is asked right after "list".
   PipelinedListing(TIdTCPConnection& connection, bool pipelining, const std::vector<std::string>& rules,
-                   ListingSteps steps);
+                   ListingSteps steps, bool askUidl = false);
 
   enum class End {
     Complete,  // every message listed
@@ -70,6 +74,7 @@ class PipelinedListing : public OutstandingExchange {
   End Run();
 
   bool Finish(Deadline deadline) override;
+  bool OwesLongReply() const override { return Owed() > 0; }
 
   // Commands sent (wholly or in part) whose replies have not been taken.
   size_t Owed() const;
@@ -79,7 +84,7 @@ class PipelinedListing : public OutstandingExchange {
   enum class ReplyPart { Status, StatusContinued, Lines };
   struct Command {
     std::string text;  // with CR LF
-    int number;        // 0: "list"
+    int number;        // 0: "list"; kUidlCommand: "uidl"
   };
 
   void QueueCommands();
@@ -95,8 +100,11 @@ class PipelinedListing : public OutstandingExchange {
   bool ServiceDue() const;
   void Service();
 
+  static constexpr int kUidlCommand = -1;
+
   TIdTCPConnection& connection_;
   const bool pipelining_;
+  const bool askUidl_;
   const std::vector<std::string>& rules_;
   ListingSteps steps_;
 

@@ -8,6 +8,7 @@
 #include "common/trim.h"
 #include "session/reply_drain.h"
 #include "session/stls_negotiation.h"
+#include "session/unique_ids.h"
 
 namespace brevan {
 
@@ -59,14 +60,18 @@ void Pop3Session::Drop() {
 }
 
 bool Pop3Session::Ended(const OutstandingExchange& exchange) const {
-  return exchange.Finished() || WindowClosing();
+  // The fresh login of a disconnect runs within the disconnect's own bounds,
+  // whether or not the window closes meanwhile.
+  return exchange.Finished() || (!reopening_ && WindowClosing());
 }
+
+Deadline Pop3Session::LoginDeadline() const { return reopening_ ? StepDeadline() : Deadline::max(); }
 
 // ---- rows ----
 
 void Pop3Session::SetRow(int index, SessionRow row) {
   if (index < 0) return;
-  while (static_cast<int>(rows_.size()) <= index) rows_.push_back({static_cast<int>(rows_.size()) + 1, 0, {}});
+  while (static_cast<int>(rows_.size()) <= index) rows_.push_back({static_cast<int>(rows_.size()) + 1, 0, {}, {}});
   rows_[static_cast<size_t>(index)] = std::move(row);
 }
 
@@ -108,7 +113,7 @@ LoginResult Pop3Session::LogIn(const LoginRequest& request) {
     if (!request.Tls && !StlsStep(request, result)) return result;
     std::string status;
     for (const std::string& command : {"user " + userName_, "pass " + request.Password}) {
-      if (!Command(login, command, false, status, Deadline::max())) return result;
+      if (!Command(login, command, false, status, LoginDeadline())) return result;
       if (!IsPositiveStatus(status)) {
         result.End = LoginEnd::Refused;
         result.Line = status;
@@ -123,6 +128,8 @@ LoginResult Pop3Session::LogIn(const LoginRequest& request) {
     return result;
   }
   if (state_ != SessionState::Authorizing || WindowClosing()) return result;
+  login_ = request;
+  tlsFingerprint_ = connection_.TlsActive() ? connection_.CheckTlsPeer().Fingerprint : std::string();
   SetState(SessionState::Transaction);
   result.End = LoginEnd::LoggedIn;
   return result;
@@ -194,7 +201,7 @@ bool Pop3Session::GreetingStep() {
   std::string first;
   auto readLine = [&](std::string* line) {
     ReplyDrain reader(source_);
-    const DrainEnd end = reader.StatusLine(Deadline::max(), line);
+    const DrainEnd end = reader.StatusLine(LoginDeadline(), line);
     if (login && Ended(*login)) return false;
     if (end != DrainEnd::Done) throw NetError(reader.Error());
     return true;
@@ -319,6 +326,7 @@ bool Pop3Session::Command(TrackedExchange& tracked, const std::string& command, 
 PipelinedListing::End Pop3Session::List(const std::vector<std::string>& rules, ListingSteps steps) {
   SessionExchange exchange(*this);
   rows_.clear();
+  uids_.clear();
   const int connection = connectionId_;
   std::vector<std::string> listLines;
   auto listed = std::move(steps.Listed);
@@ -328,7 +336,8 @@ PipelinedListing::End Pop3Session::List(const std::vector<std::string>& rules, L
   };
   auto started = std::move(steps.MessageStarted);
   steps.MessageStarted = [this, &listLines, connection, started](int number) {
-    rows_.push_back({number, connection, ListLineSize(listLines[static_cast<size_t>(number - 1)])});
+    const std::string uid = static_cast<size_t>(number) <= uids_.size() ? uids_[static_cast<size_t>(number - 1)] : "";
+    rows_.push_back({number, connection, ListLineSize(listLines[static_cast<size_t>(number - 1)]), uid});
     if (started) started(number);
   };
   auto sent = std::move(steps.CommandsSent);
@@ -336,8 +345,13 @@ PipelinedListing::End Pop3Session::List(const std::vector<std::string>& rules, L
     NoteActivity();
     if (sent) sent();
   };
+  auto uids = std::move(steps.UidsTaken);
+  steps.UidsTaken = [this, &listLines, uids](const std::vector<std::string>& lines) {
+    uids_ = UidsByNumber(lines, static_cast<int>(listLines.size()));
+    if (uids) uids(lines);
+  };
   if (!steps.Stop) steps.Stop = [this] { return WindowClosing(); };
-  PipelinedListing listing(connection_, pipelining_, rules, std::move(steps));
+  PipelinedListing listing(connection_, pipelining_, rules, std::move(steps), CapabilitiesOfferUidl(capabilities_));
   SessionOwed owed(*this, listing);
   return listing.Run();
 }
@@ -487,6 +501,16 @@ CloseResult Pop3Session::Close(std::vector<MarkedMessage> marked, const std::str
     if (marked.empty()) {
       // Nothing to delete: whatever is owed is left unread.
       if (owedExchange) owedExchange->Abandon();
+    } else if (owedExchange && owedExchange->OwesLongReply()) {
+      // Waiting for the rest of a message (or of the listing) would keep the
+      // user waiting for what nobody wants any more. The connection goes
+      // without "quit", so the server commits nothing of it.
+      owedExchange->Abandon();
+      try {
+        connection_.Close();
+      } catch (...) {
+      }
+      return DeleteOnFreshConnection(std::move(marked), keptFolder, std::move(steps));
     } else {
       // No "dele" while another reply is owed: it would be taken for the
       // owed reply's, or the other's for it. An exchange that does not say
@@ -533,6 +557,191 @@ CloseResult Pop3Session::Close(std::vector<MarkedMessage> marked, const std::str
     connection_.Close();
   } catch (...) {
   }
+  return result;
+}
+
+// ---- the deletion on a fresh connection ----
+
+bool Pop3Session::Reopen() {
+  connection_.Host = login_.Server;
+  connection_.Port = login_.Port;
+  connection_.UseTls = login_.Tls;
+  // The certificate must be the one the user's connection showed: nobody is
+  // asked about another in the middle of a disconnect.
+  auto sameServer = [this] {
+    const TlsPeerCheck peer = connection_.CheckTlsPeer();
+    return tlsFingerprint_.empty() ? peer.Verified : peer.Fingerprint == tlsFingerprint_;
+  };
+  try {
+    connection_.Open();
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (login_.Tls && !sameServer()) return false;
+  TrackedExchange login(source_);
+  SessionOwed owed(*this, login);
+  if (!GreetingStep()) return false;
+  if (!login_.Tls) {
+    StlsOptions options;
+    options.seenWithTls = !tlsFingerprint_.empty();
+    options.trust = sameServer;
+    options.exchange = &login;
+    const StlsOutcome outcome = NegotiateStls(connection_, options).outcome;
+    // A server that offered TLS to the user's connection and none now is
+    // not given the password in the clear.
+    if (outcome != StlsOutcome::Secured && outcome != StlsOutcome::NotOffered) return false;
+    if (Ended(login)) return false;
+  }
+  std::string status;
+  for (const std::string& command : {"user " + login_.User, "pass " + login_.Password}) {
+    if (!Command(login, command, false, status, LoginDeadline()) || !IsPositiveStatus(status)) return false;
+  }
+  return CapabilityStep();
+}
+
+CloseResult Pop3Session::DeleteOnFreshConnection(std::vector<MarkedMessage> marked, const std::string& keptFolder,
+                                                 CopySteps steps) {
+  CloseResult result;
+  result.Reopened = true;
+  // Each marked message by its id from the user's listing; without one it
+  // cannot be told from the others on another connection.
+  std::vector<std::string> ids;
+  std::vector<size_t> wanted;
+  for (const MarkedMessage& message : marked) {
+    std::string id;
+    for (const SessionRow& row : rows_)
+      if (row.Connection == connectionId_ && row.Number == message.number) id = row.Uid;
+    const size_t index = result.Deletion.messages.size();
+    result.Deletion.messages.push_back(
+        {message.number, message.subject, id.empty() ? StayReason::NoUniqueId : StayReason::Stopped, {}});
+    if (!id.empty()) wanted.push_back(index);
+    ids.push_back(std::move(id));
+  }
+  auto stayed = [&](StayReason reason) {
+    for (size_t index : wanted) result.Deletion.messages[index].reason = reason;
+  };
+  auto closeQuietly = [this] {
+    try {
+      connection_.Close();
+    } catch (...) {
+    }
+  };
+  if (wanted.empty()) return result;
+  if (steps.Stop && steps.Stop()) return result;
+  struct Reopening {
+    bool& flag;
+    ~Reopening() { flag = false; }
+  } reopening{reopening_ = true};
+
+  bool reopened = false;
+  try {
+    reopened = Reopen();
+  } catch (...) {
+  }
+  if (!reopened) {
+    closeQuietly();
+    stayed(StayReason::NotReopened);
+    return result;
+  }
+  if (steps.Stop && steps.Stop()) {
+    // Cancelled while the login ran: nothing is deleted.
+    try {
+      connection_.WriteLine("quit");
+    } catch (...) {
+    }
+    closeQuietly();
+    return result;
+  }
+
+  // The ids now, each with its number on this connection.
+  std::unordered_map<std::string, int> numbers;
+  {
+    SessionExchange exchange(*this);
+    TrackedExchange uidl(source_);
+    SessionOwed owed(*this, uidl);
+    std::string status;
+    std::vector<std::string> lines;
+    DrainEnd end = DrainEnd::Failed;
+    bool refused = false;
+    try {
+      if (Command(uidl, "uidl", true, status, StepDeadline())) {
+        refused = !IsPositiveStatus(status);
+        if (!refused) {
+          uidl.AwaitBody(nullptr);
+          ReplyDrain reader(source_);
+          end = reader.Lines(StepDeadline(), lines, false);
+        }
+      }
+    } catch (...) {
+    }
+    if (refused) {
+      // The server offered UIDL to the user's connection, not to this one.
+      stayed(StayReason::NoUniqueId);
+      try {
+        connection_.WriteLine("quit");
+      } catch (...) {
+      }
+      closeQuietly();
+      return result;
+    }
+    if (end != DrainEnd::Done) {
+      closeQuietly();
+      stayed(StayReason::NotReopened);
+      return result;
+    }
+    uidl.Received();
+    numbers = NumbersByUid(lines);
+  }
+  std::vector<MarkedMessage> found;
+  std::vector<size_t> foundIndex;
+  for (size_t index : wanted) {
+    const auto at = numbers.find(ids[index]);
+    if (at == numbers.end() || at->second <= 0) {
+      result.Deletion.messages[index].reason = StayReason::Gone;
+      continue;
+    }
+    found.push_back({at->second, result.Deletion.messages[index].subject});
+    foundIndex.push_back(index);
+  }
+
+  if (!found.empty()) {
+    SessionExchange exchange(*this);
+    result.Kept = !keptFolder.empty();
+    auto sent = std::move(steps.CommandsSent);
+    steps.CommandsSent = [this, sent] {
+      NoteActivity();
+      if (sent) sent();
+    };
+    CopyThenDelete driver(connection_, pipelining_, keptFolder, std::move(found), std::move(steps));
+    driver.SetReplyBound(std::max(std::chrono::milliseconds(1),
+                                  std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      StepDeadline() - std::chrono::steady_clock::now())));
+    const CopyThenDeleteResult deletion = driver.Run();
+    // Each outcome under the number the user's listing gave its message.
+    for (size_t k = 0; k < foundIndex.size(); ++k) {
+      MessageOutcome outcome = deletion.messages[k];
+      outcome.number = result.Deletion.messages[foundIndex[k]].number;
+      result.Deletion.messages[foundIndex[k]] = std::move(outcome);
+    }
+    result.Deletion.connectionUsable = deletion.connectionUsable;
+    result.Deletion.error = deletion.error;
+    if (!deletion.connectionUsable) {
+      if (deletion.error.empty()) {
+        result.Unconfirmed = true;
+      } else {
+        result.Failure = deletion.error;
+      }
+    }
+  }
+  if (!result.Unconfirmed && result.Failure.empty()) {
+    try {
+      connection_.WriteLine("quit");
+    } catch (const std::exception& e) {
+      result.Failure = e.what();
+    }
+  }
+  closeQuietly();
+  result.Deleted = result.Deletion.Deleted();
   return result;
 }
 

@@ -39,6 +39,9 @@ struct SessionRow {
   int Number = 0;      // the server's message number in that connection
   int Connection = 0;  // the connection whose listing made the row; 0: none
   std::string Size;    // the LIST line's size, as sent (untrusted)
+  // The server's unique id of the message (UIDL, RFC 1939 section 7); empty
+  // when the server offers none, or gave this one an unusable or repeated id.
+  std::string Uid;
 };
 
 // What the window lends the session.
@@ -97,6 +100,10 @@ struct DownloadResult {
 };
 
 struct CloseResult {
+  // A long reply was still coming when the disconnect came: the connection
+  // was dropped without "quit", and the marked messages were looked for by
+  // their unique ids on a fresh connection. Deletion tells each one's fate.
+  bool Reopened = false;
   bool Unconfirmed = false;   // a reply did not come in time: nothing more was sent
   std::string Failure;        // the connection failed (its error text)
   std::vector<int> Deleted;   // message numbers whose "dele" the server confirmed
@@ -164,7 +171,11 @@ class Pop3Session {
   void KeepAlive(uint32_t idleMs);
   // The disconnect: finishes what is owed, keeps a copy of each marked
   // message in keptFolder (none when it is empty) and sends its "dele" (in
-  // the order given), then "quit", and closes.
+  // the order given), then "quit", and closes. When a long reply (a
+  // message, a preview, the listing) is still owed, it is not waited for:
+  // the connection is dropped without "quit", so the server commits
+  // nothing, and the marked messages are deleted on a fresh connection,
+  // found again by their unique ids.
   CloseResult Close(std::vector<MarkedMessage> marked, const std::string& keptFolder, CopySteps steps);
   // The same without copies.
   CloseResult Close(const std::vector<int>& numbers);
@@ -202,6 +213,17 @@ class Pop3Session {
   // server offers it, before a user name or password goes out.
   bool StlsStep(const LoginRequest& request, LoginResult& result);
   bool CapabilityStep();
+  // The deletion of a disconnect that dropped its connection: a fresh login
+  // with this window's last credentials, UIDL, and the marked messages
+  // found there by their ids.
+  CloseResult DeleteOnFreshConnection(std::vector<MarkedMessage> marked, const std::string& keptFolder,
+                                      CopySteps steps);
+  // Opens and logs in again for DeleteOnFreshConnection; false when that
+  // failed or the server is not the one the window was connected to.
+  bool Reopen();
+  // How long a login step may wait: without end for the user's connect
+  // (the user ends it), each reply's bound when a disconnect reopens.
+  Deadline LoginDeadline() const;
 
   // Sends a command and reads its status line through the one reader,
   // telling tracked what is owed meanwhile. False when the exchange was
@@ -223,6 +245,10 @@ class Pop3Session {
   bool pipelining_ = false;
   std::vector<std::string> capabilities_;
   std::vector<SessionRow> rows_;
+  std::vector<std::string> uids_;  // by message number - 1, of the listing in progress
+  LoginRequest login_;             // the last login's request, for a fresh connection
+  std::string tlsFingerprint_;     // the certificate of the last login, when in TLS
+  bool reopening_ = false;         // a disconnect logs in again: the window's close does not end it
   std::string userName_;
   std::string downloadLabel_;
   uint32_t activityTick_ = 0;

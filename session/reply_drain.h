@@ -88,6 +88,9 @@ class TrackedExchange : public OutstandingExchange {
   void Received();
 
   bool Finish(Deadline deadline) override;
+  bool OwesLongReply() const override {
+    return owed_ == Owed::Body || (owed_ == Owed::Status && multiLine_);
+  }
 
  private:
   enum class Owed { Nothing, Status, Body };

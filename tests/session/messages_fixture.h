@@ -145,7 +145,7 @@ class WindowTest : public ::testing::Test {
     form->SetRowText(row, ColNumber, std::to_string(row + 1));
     form->SetRowText(row, ColSubject, subject);
     form->SetRowText(row, ColSize, size);
-    form->Session.SetRow(row, {row + 1, form->ConnectionId(), size});
+    form->Session.SetRow(row, {row + 1, form->ConnectionId(), size, {}});
     return row;
   }
 

@@ -272,7 +272,8 @@ struct ScriptedPop3Server::Impl {
       if (Stopping()) return false;
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return true;
-      if (WaitReadable(c, static_cast<int>(left)) && !c.eof) ReadSome(c);
+      // A client that went away ends the pause, and the connection with it.
+      if (WaitReadable(c, static_cast<int>(left)) && (c.eof || !ReadSome(c))) return false;
     }
   }
 
