@@ -188,7 +188,7 @@ void CopyThenDelete::TakeReplies() {
   pendingAt_ = 0;
 }
 
-// A status line is read as SendCommand reads one: blank lines before it are
+// A status line is read as ReplyDrain::StatusLine reads one: blank lines before it are
 // skipped, and the line is trimmed.
 bool CopyThenDelete::TakeStatusLine() {
   const size_t lf = pending_.find('\n', pendingAt_);
