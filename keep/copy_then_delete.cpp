@@ -14,6 +14,7 @@
 #include "keep/kept_copies.h"
 #include "net/tcp_client.h"
 #include "session/message_writer.h"
+#include "session/reply_drain.h"
 
 namespace brevan {
 
@@ -28,22 +29,6 @@ constexpr int kServiceMs = 30;
 constexpr int kSyncPollMs = 1;
 // How often the window is serviced while a flush is waited for.
 constexpr std::chrono::milliseconds kSyncServiceInterval{5};
-
-// The end of a multi-line reply, RFC 1939 section 3: the line "." after the
-// CR LF of the last line.
-constexpr std::string_view kTerminator = "\r\n.\r\n";
-
-// One more byte of a body matched against kTerminator: the bytes matched so
-// far after it (the longest end of the body that begins the terminator).
-int MatchTerminator(int matched, char c) {
-  // The terminator's only inner overlaps: "\r" and "\r\n" both begin it.
-  static constexpr int kFallback[] = {0, 0, 0, 1, 2};
-  while (matched > 0 && kTerminator[static_cast<size_t>(matched)] != c) matched = kFallback[matched];
-  return kTerminator[static_cast<size_t>(matched)] == c ? matched + 1 : 0;
-}
-
-// RFC 1939 section 3: a positive status indicator is exactly "+OK".
-bool IsPositive(std::string_view status) { return status.substr(0, 3) == "+OK"; }
 
 StayReason ReasonOfFileError(int error) {
   switch (error) {
@@ -203,7 +188,7 @@ void CopyThenDelete::TakeReplies() {
   pendingAt_ = 0;
 }
 
-// A status line is read as SendCommand reads one: blank lines before it are
+// A status line is read as ReplyDrain::StatusLine reads one: blank lines before it are
 // skipped, and the line is trimmed.
 bool CopyThenDelete::TakeStatusLine() {
   const size_t lf = pending_.find('\n', pendingAt_);
@@ -212,11 +197,9 @@ bool CopyThenDelete::TakeStatusLine() {
   pendingAt_ = lf + 1;
   if (status.empty()) return true;
   const Command command = commands_[nextReply_];
-  const bool positive = IsPositive(status);
+  const bool positive = IsPositiveStatus(status);
   if (command.kind == Kind::Retr && positive) {
     inBody_ = true;
-    // The body starts a line: a lone "." as its first line ends it at once.
-    terminatorMatched_ = 2;
     writer_ = std::make_unique<MessageWriter>();
     if (!stopping_) writer_->Open(folder_);
     return true;
@@ -233,21 +216,11 @@ bool CopyThenDelete::TakeStatusLine() {
 }
 
 bool CopyThenDelete::TakeBody() {
+  // The writer's filter ends the body where every reader ends one; what
+  // follows it is the next reply's.
   const std::string_view rest = std::string_view(pending_).substr(pendingAt_);
-  size_t end = std::string_view::npos;
-  int matched = terminatorMatched_;
-  for (size_t i = 0; i < rest.size(); ++i) {
-    matched = MatchTerminator(matched, rest[i]);
-    if (matched == static_cast<int>(kTerminator.size())) {
-      end = i + 1;
-      break;
-    }
-  }
-  terminatorMatched_ = matched;
-  const size_t taken = end == std::string_view::npos ? rest.size() : end;
-  writer_->Filter().Take(rest.substr(0, taken), writer_->Output());
-  pendingAt_ += taken;
-  if (end == std::string_view::npos) return false;
+  pendingAt_ += writer_->Filter().Take(rest, writer_->Output());
+  if (!writer_->Filter().Ended()) return false;
   BodyEnded();
   return true;
 }

@@ -74,7 +74,11 @@ bool MessageDownload::DropRestOfMessage(Deadline deadline) {
   const auto drop = [](std::string_view) {};
   for (;;) {
     const int buffered = source_.BufferedByteCount();
-    if (buffered > 0) writer_.Filter().Take(source_.TakeBytes(std::min(buffered, kRawReplyChunk)), drop);
+    if (buffered > 0) {
+      const std::string bytes = source_.TakeBytes(std::min(buffered, kRawReplyChunk));
+      const size_t used = writer_.Filter().Take(bytes, drop);
+      if (used < bytes.size()) source_.Unread(std::string_view(bytes).substr(used));
+    }
     if (writer_.Filter().Ended()) return true;
     if (buffered > kRawReplyChunk) continue;
     if (!source_.IsOpen()) return false;

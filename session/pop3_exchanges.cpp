@@ -15,9 +15,6 @@ namespace brevan {
 
 namespace {
 
-constexpr std::string_view kTerminator = "\r\n.\r\n";
-constexpr std::string_view kLoneTerminator = ".\r\n";
-
 // The header prefixes and where their values start (0-based): the prefix and
 // exactly one more character are skipped.
 struct HeaderPrefix {
@@ -111,95 +108,66 @@ void ConnectionReplySource::Close() { connection_.Close(); }
 
 // ---- the terminating line, piece by piece ----
 
-namespace {
-
-// The length of the longest end of text that is a proper prefix of the
-// terminator: where a terminator split by the next receive may begin.
-size_t TerminatorPrefixAtEnd(std::string_view text) {
-  for (size_t n = std::min(text.size(), kTerminator.size() - 1); n > 0; --n) {
-    if (text.substr(text.size() - n) == kTerminator.substr(0, n)) return n;
-  }
-  return 0;
+char ReplyTerminatorFilter::Back(std::string_view reply, size_t i) const {
+  if (i <= reply.size()) return reply[reply.size() - i];
+  i -= reply.size();
+  return i <= held_.size() ? held_[held_.size() - i] : '\0';
 }
 
-bool IsTerminatorPrefix(std::string_view text) {
-  return text.size() <= kTerminator.size() && kTerminator.substr(0, text.size()) == text;
-}
-
-}  // namespace
-
-void ReplyTerminatorFilter::Take(std::string_view bytes, const Output& output) {
-  received_ += bytes.size();
-  if (bytes.size() >= 10) {
-    tail_.assign(bytes.substr(bytes.size() - 10));
+void ReplyTerminatorFilter::Emit(std::string_view reply, size_t keep, const Output& output) {
+  const size_t give = held_.size() + reply.size() - keep;
+  std::string kept;  // at most four bytes
+  if (keep > reply.size()) {
+    kept.assign(held_, held_.size() - (keep - reply.size()), std::string::npos);
+    kept.append(reply);
   } else {
-    tail_.append(bytes);
-    if (tail_.size() > 10) tail_.erase(0, tail_.size() - 10);
+    kept.assign(reply.substr(reply.size() - keep));
   }
-  if (atStart_) {
-    // A reply that is ".\r\n" alone is an empty body: nothing of it may go
-    // out until it is clear that the reply is more than that.
-    if (received_ <= kLoneTerminator.size() && start_.size() + bytes.size() <= kLoneTerminator.size()) {
-      start_.append(bytes);
-      if (kLoneTerminator.substr(0, start_.size()) == start_) return;
-      atStart_ = false;
-      std::string start = std::move(start_);
-      start_.clear();
-      Pass(start, output);
-      return;
-    }
-    atStart_ = false;
-    std::string start = std::move(start_);
-    start_.clear();
-    Pass(start, output);
+  if (give <= held_.size()) {
+    if (give > 0) output(std::string_view(held_).substr(0, give));
+  } else {
+    if (!held_.empty()) output(held_);
+    output(reply.substr(0, give - held_.size()));
   }
-  Pass(bytes, output);
+  held_ = std::move(kept);
 }
 
-void ReplyTerminatorFilter::Pass(std::string_view bytes, const Output& output) {
-  // First settle what the last piece held back, a byte at a time: a
-  // terminator begins there, or the first held byte is plain text.
-  size_t i = 0;
-  while (!held_.empty() && i < bytes.size()) {
-    held_ += bytes[i++];
-    if (held_ == kTerminator) {
-      held_.clear();
-      break;
+size_t ReplyTerminatorFilter::Take(std::string_view bytes, const Output& output) {
+  if (end_.Ended()) return 0;
+  const size_t taken = end_.Take(bytes);
+  const std::string_view reply = bytes.substr(0, taken);
+  received_ += taken;
+  if (end_.Ended()) {
+    // The terminating line goes, and the line end in front of it unless it
+    // is the reply's first line.
+    size_t drop = Back(reply, 2) == '.' ? 2 : 3;
+    if (!end_.AtFirstLine()) {
+      ++drop;
+      if (Back(reply, drop + 1) == '\r') ++drop;
     }
-    while (!held_.empty() && !IsTerminatorPrefix(held_)) {
-      output(std::string_view(held_).substr(0, 1));
-      held_.erase(0, 1);
+    Emit(reply, drop, output);
+    held_.clear();
+    return taken;
+  }
+  // Held back: what may still turn out to be the line end in front of the
+  // terminating line and the start of that line.
+  size_t keep = 0;
+  if (end_.OpenLineMayEnd()) {
+    keep = end_.OpenLineLength();
+    if (!end_.AtFirstLine()) {
+      ++keep;
+      if (Back(reply, keep + 1) == '\r') ++keep;
     }
+  } else if (Back(reply, 1) == '\r') {
+    keep = 1;
   }
-  if (!held_.empty()) return;  // all of bytes went into the held prefix
-  std::string_view rest = bytes.substr(i);
-  size_t from = 0;
-  for (;;) {
-    const size_t hit = rest.find(kTerminator, from);
-    if (hit == std::string_view::npos) break;
-    if (hit > from) output(rest.substr(from, hit - from));
-    from = hit + kTerminator.size();
-  }
-  rest.remove_prefix(from);
-  const size_t keep = TerminatorPrefixAtEnd(rest);
-  if (rest.size() > keep) output(rest.substr(0, rest.size() - keep));
-  held_.assign(rest.substr(rest.size() - keep));
+  Emit(reply, keep, output);
+  return taken;
 }
 
 void ReplyTerminatorFilter::Flush(const Output& output) {
-  if (atStart_) {
-    atStart_ = false;
-    // The lone terminating line leaves nothing; any other start is text.
-    if (start_ != kLoneTerminator) Pass(start_, output);
-    start_.clear();
-  }
   if (!held_.empty()) output(held_);
   held_.clear();
-}
-
-bool ReplyTerminatorFilter::Ended() const {
-  if (received_ == kLoneTerminator.size() && tail_ == kLoneTerminator) return true;
-  return tail_.find(kTerminator) != std::string::npos;
 }
 
 // ---- the raw reply read ----
@@ -229,7 +197,10 @@ RawReplyEnd ReadRawReply(RawReplySource& source, ReplyTerminatorFilter& filter,
     const int buffered = source.BufferedByteCount();
     if (buffered > 0) {
       const int take = std::min(buffered, kRawReplyChunk);
-      filter.Take(source.TakeBytes(take), output);
+      const std::string bytes = source.TakeBytes(take);
+      const size_t used = filter.Take(bytes, output);
+      // Bytes past the end are the next reply's.
+      if (used < bytes.size()) source.Unread(std::string_view(bytes).substr(used));
       wait = take == kRawReplyChunk ? kRawReplyBusyWait : kRawReplyWait;
       if (events.Received) events.Received(filter.Received());
     }

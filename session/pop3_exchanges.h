@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "filter/filter_rules.h"
+#include "session/reply_end.h"
 
 namespace brevan {
 
@@ -103,43 +104,47 @@ constexpr int kRawReplyBusyWait = 500;    // ms, after a full chunk
 constexpr int kRawReplyMaxFailures = 15;  // failed waits in a row tolerated before closing
 constexpr int kRawReplyEventsMs = 10;     // the loop's own event rounds, at most this often
 
-// The end of a raw reply: its last ten bytes hold CR LF "." CR LF, or the
-// whole text is the terminating line alone (an empty reply body, where no
-// line break precedes the "."). Every CR LF "." CR LF is removed, and a
-// terminating line that stands alone at the start. Worked out piece by
-// piece, as the bytes arrive: the pieces given out, joined, are the bytes
-// taken with every terminator removed, however they were split, however they were split. Only what may still turn out
-// to be the start of a CR LF "." CR LF (at most four bytes, three at the
-// very start) is held back until the next bytes or Flush decide it.
+// A raw multi-line reply on its way to a file, piece by piece as the bytes
+// arrive: it ends where ReplyEnd says, and what is given out is the reply
+// without its terminating line and without the line end in front of that
+// line (nothing at all for an empty body), dot-stuffed lines as they came.
+// The pieces given out, joined, are the same however the bytes were split;
+// only what may still turn out to be that line end and the start of the
+// terminating line (at most four bytes) is held back until the next bytes
+// decide it.
 class ReplyTerminatorFilter {
  public:
   using Output = std::function<void(std::string_view)>;
 
-  void Take(std::string_view bytes, const Output& output);
-  // The bytes still held back, at the end of the reply.
+  // Returns how many of bytes belong to the reply: bytes past its end are
+  // the next reply's, and the caller gives them back to the connection.
+  size_t Take(std::string_view bytes, const Output& output);
+  // The bytes still held back of a reply that did not end.
   void Flush(const Output& output);
-  // RawReplyEnded of everything taken so far.
-  bool Ended() const;
-  // How many bytes were taken, the terminating line included.
+  bool Ended() const { return end_.Ended(); }
+  // How many bytes of the reply were taken, the terminating line included.
   size_t Received() const { return received_; }
 
  private:
-  void Pass(std::string_view bytes, const Output& output);
+  // The i-th byte from the end of what was taken and not yet given out
+  // (held_ then reply); NUL before it.
+  char Back(std::string_view reply, size_t i) const;
+  // Gives out held_ and reply but their last keep bytes, which are held.
+  void Emit(std::string_view reply, size_t keep, const Output& output);
 
+  ReplyEnd end_;
   size_t received_ = 0;
-  std::string tail_;   // the last ten bytes taken
-  std::string start_;  // the first bytes while they may be the lone terminating line
-  bool atStart_ = true;
-  std::string held_;   // a proper prefix of CR LF "." CR LF
+  std::string held_;  // the bytes held back
 };
 
-// Reads a multi-line reply whose status line SendCommand has already consumed.
+// Reads a multi-line reply whose status line has already been read.
 // Buffered bytes are taken in chunks of at most kRawReplyChunk, and the end is
 // tested before every wait, so a reply that has already arrived costs no wait.
 // A failing wait is counted; after more than kRawReplyMaxFailures in a row the
 // connection is closed. What was received goes through filter to output as it
 // arrives; on Complete the filter is flushed, so output has had the whole
-// reply without its terminating line. Stop is asked right after every wait
+// reply without its terminating line; bytes past the end go back to the
+// source. Stop is asked right after every wait
 // and event round, before the connection is touched again.
 RawReplyEnd ReadRawReply(RawReplySource& source, ReplyTerminatorFilter& filter,
                          const ReplyTerminatorFilter::Output& output, const RawReplyEvents& events);

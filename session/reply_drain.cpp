@@ -115,12 +115,6 @@ ReplyDrain::~ReplyDrain() {
 
 bool IsPositiveStatus(std::string_view status) { return status.substr(0, 3) == "+OK"; }
 
-bool IsTerminatingLine(std::string_view line) {
-  // RFC 1939 section 3: the terminating line is "." alone; its CR is
-  // optional here, as every line's is.
-  return line == "." || line == ".\r";
-}
-
 DrainEnd ReplyDrain::Body(Deadline deadline, std::string_view taken) {
   return ReadBody(deadline, taken, nullptr, false);
 }
@@ -131,40 +125,34 @@ DrainEnd ReplyDrain::Lines(Deadline deadline, std::vector<std::string>& lines, b
 
 DrainEnd ReplyDrain::ReadBody(Deadline deadline, std::string_view taken, std::vector<std::string>* keep,
                               bool unstuff) {
-  // Without keep only the length of the current line and its first two
-  // bytes matter for the end test.
-  size_t lineLength = 0;
-  char head[2] = {0, 0};
-  std::string line;
-  auto add = [&](const char* bytes, size_t n) {
-    for (size_t i = 0; i < n && lineLength + i < 2; ++i) head[lineLength + i] = bytes[i];
-    lineLength += n;
-    if (keep) line.append(bytes, n);
-  };
+  ReplyEnd end;
   const size_t lastLf = taken.rfind('\n');
-  const std::string_view open = lastLf == std::string_view::npos ? taken : taken.substr(lastLf + 1);
-  add(open.data(), open.size());
-
+  end.Take(lastLf == std::string_view::npos ? taken : taken.substr(lastLf + 1));
+  std::string line;  // with keep: the unfinished line so far
   for (;;) {
     const DrainEnd filled = Fill(deadline, keep ? &line : nullptr);
     if (filled != DrainEnd::Done) return filled;
-    if (keep && line.empty() && lineLength > 0) lineLength = 0;  // put back, read again
-    const char* begin = pending_.data() + offset_;
-    const size_t available = pending_.size() - offset_;
-    const void* lf = std::memchr(begin, '\n', available);
-    const size_t segment = lf ? static_cast<size_t>(static_cast<const char*>(lf) - begin) : available;
-    add(begin, segment);
-    offset_ += segment;
-    if (!lf) continue;
-    ++offset_;
-    if (lineLength <= 2 && IsTerminatingLine(std::string_view(head, lineLength))) return DrainEnd::Done;
+    if (keep && line.empty()) end.RestartLine();  // put back: read again from its start
+    const std::string_view available = std::string_view(pending_).substr(offset_);
+    const std::string_view body = available.substr(0, end.Take(available));
+    offset_ += body.size();
     if (keep) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (unstuff && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
-      keep->push_back(std::move(line));
-      line.clear();
+      // Every line the piece finishes; the terminating line is not one.
+      size_t from = 0;
+      for (size_t lf; (lf = body.find('\n', from)) != std::string_view::npos; from = lf + 1) {
+        if (end.Ended() && lf + 1 == body.size()) {
+          line.clear();
+          break;
+        }
+        line.append(body.substr(from, lf - from));
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (unstuff && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+        keep->push_back(std::move(line));
+        line.clear();
+      }
+      if (!end.Ended()) line.append(body.substr(from));
     }
-    lineLength = 0;
+    if (end.Ended()) return DrainEnd::Done;
   }
 }
 

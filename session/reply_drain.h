@@ -9,15 +9,12 @@
 
 #include "session/outstanding_exchange.h"
 #include "session/pop3_exchanges.h"
+#include "session/reply_end.h"
 
 namespace brevan {
 
 // RFC 1939 section 3: a positive status indicator is exactly "+OK".
 bool IsPositiveStatus(std::string_view status);
-
-// The end test of every multi-line reply: the line (its LF taken off) is
-// "." alone, with or without its CR.
-bool IsTerminatingLine(std::string_view line);
 
 enum class DrainEnd {
   Done,      // the reply ended; the source may carry the next command
@@ -63,7 +60,8 @@ class ReplyDrain {
   // open: the caller's unfinished line, put back into the source before a
   // wait (and cleared; the caller then reads it again from its start).
   DrainEnd Fill(Deadline deadline, std::string* open = nullptr);
-  // The one body loop of Body and Lines; keep, when set, gets every line.
+  // The one body loop of Body and Lines, ended by ReplyEnd; keep, when set,
+  // gets every line.
   DrainEnd ReadBody(Deadline deadline, std::string_view taken, std::vector<std::string>* keep, bool unstuff);
 
   RawReplySource& source_;

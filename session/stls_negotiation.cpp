@@ -1,6 +1,8 @@
 #include "session/stls_negotiation.h"
 
+#include <chrono>
 #include <exception>
+#include <functional>
 
 #include "common/trim.h"
 #include "net/tcp_client.h"
@@ -12,9 +14,6 @@ namespace {
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == AsciiLower(prefix);
 }
-
-// RFC 1939 section 3: positive is exactly "+OK".
-bool IsPositive(const std::string& status) { return status.compare(0, 3, "+OK") == 0; }
 
 void CloseQuietly(TIdTCPConnection& connection) {
   try {
@@ -36,24 +35,72 @@ bool CapabilitiesOfferStls(const std::vector<std::string>& capabilityLines) {
 StlsNegotiation NegotiateStls(TIdTCPConnection& connection, const StlsOptions& options) {
   StlsNegotiation result;
   TrackedExchange* exchange = options.exchange;
+  ConnectionReplySource source(connection);
   auto ended = [&] {
     return (options.stop && options.stop()) || (exchange && exchange->Finished());
+  };
+  // One read through the shared reply reader. False when the negotiation
+  // stops here: stopped from outside, or the reply did not end in time. A
+  // reply that did not end in time loses the connection: whatever the server
+  // sends later could no longer be told from the next reply.
+  auto read = [&](const std::function<DrainEnd(ReplyDrain&)>& step) {
+    DrainEnd end;
+    std::string error;
+    {
+      // Bytes taken past the reply go back to the connection when the reader
+      // goes, before anything else (a handshake) reads it.
+      ReplyDrain reader(source);
+      end = step(reader);
+      error = reader.Error();
+    }
+    if (ended()) {
+      result.outcome = StlsOutcome::Ended;
+      return false;
+    }
+    if (end == DrainEnd::TimedOut) {
+      CloseQuietly(connection);
+      result.outcome = StlsOutcome::Ended;
+      return false;
+    }
+    if (end == DrainEnd::Failed) {
+      CloseQuietly(connection);
+      throw NetError(error);
+    }
+    return true;
+  };
+  // Sends a command whose reply is awaited until capaBound from now; false
+  // when stopped from outside meanwhile (the send serviced the program).
+  auto send = [&](const char* command, bool multiLine) {
+    if (exchange) exchange->AwaitStatus(multiLine);
+    connection.WriteLine(command);
+    if (!ended()) return true;
+    result.outcome = StlsOutcome::Ended;
+    return false;
   };
   // CAPA and its lines. A server from before RFC 2449 answers "-ERR" and
   // sends none; one that answers "+ok" is not taken at its word, but its
   // lines are read all the same, or they would pass for the next reply.
   auto askCapabilities = [&] {
-    if (exchange) exchange->AwaitStatus(true);
-    connection.SendCommand("capa");
-    const std::string status = connection.LastReply();
     result.capabilities.clear();
-    if (StartsWithNoCase(status, "+OK")) connection.CaptureLines(result.capabilities, ".", false);
+    result.capaAnswered = false;
+    const Deadline deadline = std::chrono::steady_clock::now() + options.capaBound;
+    if (!send("capa", true)) return false;
+    std::string status;
+    if (!read([&](ReplyDrain& reader) { return reader.StatusLine(deadline, &status); })) return false;
+    if (!StartsWithNoCase(status, "+OK")) {
+      if (exchange) exchange->Received();
+      return true;
+    }
+    if (exchange) exchange->AwaitBody(nullptr);
+    std::vector<std::string> lines;
+    if (!read([&](ReplyDrain& reader) { return reader.Lines(deadline, lines, false); })) return false;
     if (exchange) exchange->Received();
-    result.capaAnswered = IsPositive(status);
-    if (!result.capaAnswered) result.capabilities.clear();
+    result.capaAnswered = IsPositiveStatus(status);
+    if (result.capaAnswered) result.capabilities = std::move(lines);
+    return true;
   };
 
-  askCapabilities();
+  if (!askCapabilities()) return result;
   if (ended()) {
     result.outcome = StlsOutcome::Ended;
     return result;
@@ -65,15 +112,13 @@ StlsNegotiation NegotiateStls(TIdTCPConnection& connection, const StlsOptions& o
     return result;
   }
 
-  if (exchange) exchange->AwaitStatus(false);
-  connection.SendCommand("stls");
+  const Deadline stlsDeadline = std::chrono::steady_clock::now() + options.capaBound;
+  if (!send("stls", false)) return result;
+  std::string agreement;
+  if (!read([&](ReplyDrain& reader) { return reader.StatusLine(stlsDeadline, &agreement); })) return result;
   if (exchange) exchange->Received();
-  if (ended()) {
-    result.outcome = StlsOutcome::Ended;
-    return result;
-  }
-  if (!IsPositive(connection.LastReply())) {
-    result.failure = connection.LastReply();
+  if (!IsPositiveStatus(agreement)) {
+    result.failure = agreement;
     result.outcome = StlsOutcome::Refused;
     CloseQuietly(connection);
     return result;
@@ -101,7 +146,7 @@ StlsNegotiation NegotiateStls(TIdTCPConnection& connection, const StlsOptions& o
     return result;
   }
   // RFC 2595 section 4: the capabilities from before TLS are forgotten.
-  askCapabilities();
+  if (!askCapabilities()) return result;
   result.outcome = ended() ? StlsOutcome::Ended : StlsOutcome::Secured;
   return result;
 }

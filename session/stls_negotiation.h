@@ -7,6 +7,7 @@
 //
 // User name and password are no part of it: the caller sends them only when
 // the outcome says so. Everything the server sends here is untrusted text.
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,7 +24,8 @@ enum class StlsOutcome {
   Refused,          // STLS was offered but refused; the connection is closed
   HandshakeFailed,  // the TLS handshake failed or was cut; the connection is closed
   Untrusted,        // the certificate was refused; the connection is closed
-  Ended,            // stopped from outside (a closing window, a disconnect): nothing more is sent
+  Ended,            // stopped from outside (a closing window, a disconnect), or a reply not ended
+                    // within capaBound (the connection is then closed): nothing more is sent
 };
 
 struct StlsNegotiation {
@@ -47,6 +49,10 @@ struct StlsOptions {
   // Told which reply is awaited before each wait, so that a disconnect can
   // finish the exchange from outside (its Finished() then ends it as well).
   TrackedExchange* exchange = nullptr;
+  // How long each CAPA reply, and the reply to STLS, may take to end. A
+  // server whose reply never ends loses the connection, so none of its later
+  // bytes is ever taken for another reply.
+  std::chrono::milliseconds capaBound{10000};
 };
 
 // True when a CAPA reply's lines hold STLS: the first word of a line, in any
@@ -55,7 +61,8 @@ bool CapabilitiesOfferStls(const std::vector<std::string>& capabilityLines);
 
 // Runs the negotiation on the open connection, right after the greeting.
 // Transport failures raise, as every command does (the connection has then
-// been closed by the failing read or write).
+// been closed by the failing read or write). Every wait services the program
+// and ends at capaBound at the latest.
 StlsNegotiation NegotiateStls(TIdTCPConnection& connection, const StlsOptions& options);
 
 }  // namespace brevan

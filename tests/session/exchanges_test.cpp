@@ -15,8 +15,7 @@
 namespace brevan {
 namespace {
 
-using testing_support::RawReplyEnded;
-using testing_support::RemoveReplyTerminator;
+using testing_support::ReplyEndOffset;
 using testing_support::ScriptedSource;
 
 using namespace std::string_literals;
@@ -140,24 +139,42 @@ TEST(TakeHeaderLine, SubjectDecodedBeforeJudging) {
 struct EndRow {
   const char* name;
   std::string received;
-  bool ended;
+  size_t end;  // where the reply ends; npos: not yet
 };
 void PrintTo(const EndRow& r, std::ostream* os) { *os << r.name; }
 
 class ReplyEndTest : public ::testing::TestWithParam<EndRow> {};
 
-TEST_P(ReplyEndTest, Detects) { EXPECT_EQ(RawReplyEnded(GetParam().received), GetParam().ended); }
+// Whole, and one byte per receive: the end is found at the same byte.
+TEST_P(ReplyEndTest, Detects) {
+  const EndRow& row = GetParam();
+  EXPECT_EQ(ReplyEndOffset(row.received), row.end) << "the reference";
+  ReplyEnd whole;
+  const size_t taken = whole.Take(row.received);
+  EXPECT_EQ(whole.Ended(), row.end != std::string::npos);
+  EXPECT_EQ(taken, whole.Ended() ? row.end : row.received.size());
+  ReplyEnd bytes;
+  size_t byByte = 0;
+  for (char c : row.received) byByte += bytes.Take(std::string_view(&c, 1));
+  EXPECT_EQ(byByte, taken);
+  EXPECT_EQ(bytes.Ended(), whole.Ended());
+}
+
+constexpr size_t kOpen = std::string::npos;
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ReplyEndTest,
-    ::testing::Values(EndRow{"empty", "", false},
-                      EndRow{"terminator_at_end", "a: b\r\n\r\nbody\r\n.\r\n", true},
-                      EndRow{"lone_terminator", ".\r\n", true},
-                      EndRow{"stuffed_dot_line", "x\r\n..\r\n", false},
-                      EndRow{"half_terminator", "x\r\n.\r", false},
-                      EndRow{"lf_only_terminator", "x\n.\n", false},
-                      EndRow{"terminator_then_four_bytes", "xx\r\n.\r\nabcd", true},
-                      EndRow{"terminator_too_far_back", "xx\r\n.\r\nabcdef", false}),
+    ::testing::Values(EndRow{"empty", "", kOpen},
+                      EndRow{"terminator_at_end", "a: b\r\n\r\nbody\r\n.\r\n", 17},
+                      EndRow{"lone_terminator", ".\r\n", 3},
+                      EndRow{"lone_lf_terminator", ".\n", 2},
+                      EndRow{"stuffed_dot_line", "x\r\n..\r\n", kOpen},
+                      EndRow{"half_terminator", "x\r\n.\r", kOpen},
+                      EndRow{"dot_not_at_a_line_start", "x.\r\n", kOpen},
+                      EndRow{"dot_with_blank", "x\r\n. \r\n", kOpen},
+                      EndRow{"lf_only_terminator", "x\n.\n", 4},
+                      EndRow{"terminator_then_more", "xx\r\n.\r\nabcdef", 7},
+                      EndRow{"first_of_two_terminators", "x\r\n.\r\n.\r\n", 6}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- the raw reply read ----
@@ -194,6 +211,16 @@ TEST(ReadRawReply, AlreadyBufferedNeedsNoWait) {
   ASSERT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete);
   EXPECT_EQ(received, kMessage);
   EXPECT_TRUE(source.waits.empty());
+}
+
+// The next reply, already buffered behind this one, is left for its reader.
+TEST(ReadRawReply, BytesPastTheEndGoBackToTheSource) {
+  ScriptedSource source({});
+  source.Preload(kBody + "+OK next\r\n.\r\n");
+  std::string received;
+  ASSERT_EQ(ReadRawReply(source, received, {}), RawReplyEnd::Complete);
+  EXPECT_EQ(received, kMessage);
+  EXPECT_EQ(source.Left(), "+OK next\r\n.\r\n");
 }
 
 TEST(ReadRawReply, EmptyBodyEndsAtTheLoneTerminator) {
@@ -278,15 +305,6 @@ TEST(ReadRawReply, StopsWhenTheWindowCloses) {
   std::string received;
   EXPECT_EQ(ReadRawReply(source, received, hooks), RawReplyEnd::Stopped);
   EXPECT_FALSE(source.Drained());
-}
-
-TEST(RemoveReplyTerminator, EveryOccurrenceGoes) {
-  std::string text = "a\r\n.\r\nb\r\n.\r\n";
-  RemoveReplyTerminator(text);
-  EXPECT_EQ(text, "ab");
-  std::string lone = ".\r\n";
-  RemoveReplyTerminator(lone);
-  EXPECT_EQ(lone, "");
 }
 
 }  // namespace

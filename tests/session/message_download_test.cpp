@@ -27,38 +27,38 @@ namespace brevan {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::RawReplyEnded;
-using testing_support::RemoveReplyTerminator;
+using testing_support::ReplyEndOffset;
+using testing_support::ReplyFileText;
 using testing_support::ScriptedSource;
 using namespace std::string_literals;
 
 // ---- what the file must hold ----
 
-// The whole-text read: the received text grows by one piece per receive and
-// the reply ends at the first piece after which its end is seen; the file is
-// that text without every CR LF "." CR LF, then CR LF. Empty when the pieces
-// never end the reply.
+// The whole-text read: the file is the reply without its terminating line
+// and the line end in front of it, then CR LF. Empty when the text never
+// ends the reply.
 std::optional<std::string> WholeTextFile(const std::vector<std::string>& pieces) {
   std::string received;
-  for (const std::string& piece : pieces) {
-    received += piece;
-    if (RawReplyEnded(received)) {
-      RemoveReplyTerminator(received);
-      return received + "\r\n";
-    }
-  }
-  return std::nullopt;
+  for (const std::string& piece : pieces) received += piece;
+  if (ReplyEndOffset(received) == std::string::npos) return std::nullopt;
+  return ReplyFileText(received) + "\r\n";
 }
 
-// The piece-by-piece filter over the same pieces, stopping where the read does.
+// The piece-by-piece filter over the same pieces, stopping where the read
+// does; it must take exactly the reply's bytes and leave the rest.
 std::optional<std::string> FilteredFile(const std::vector<std::string>& pieces) {
   ReplyTerminatorFilter filter;
   std::string out;
+  std::string whole;
+  size_t taken = 0;
   const auto append = [&out](std::string_view bytes) { out.append(bytes); };
   for (const std::string& piece : pieces) {
-    filter.Take(piece, append);
+    whole += piece;
+    taken += filter.Take(piece, append);
     if (filter.Ended()) {
       filter.Flush(append);
+      EXPECT_EQ(taken, ReplyEndOffset(whole)) << "the bytes past the end are left for the next reply";
+      EXPECT_EQ(filter.Received(), taken);
       return out + "\r\n";
     }
   }
@@ -77,6 +77,7 @@ class TerminatorSplitTest : public ::testing::TestWithParam<Row> {};
 TEST_P(TerminatorSplitTest, EverySplitGivesTheWholeTextFile) {
   const std::string& reply = GetParam().input;
   const std::optional<std::string> whole = WholeTextFile({reply});
+  EXPECT_EQ(FilteredFile({reply}), whole);
   ASSERT_TRUE(whole.has_value());
   EXPECT_EQ(*whole, GetParam().expected);
   // Two receives cut anywhere, and three with the middle one around the end.
@@ -100,19 +101,27 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"stuffed_dots_kept", "a\r\n..\r\n..b\r\n.\r\n", "a\r\n..\r\n..b\r\n"},
         Row{"empty_body", ".\r\n", "\r\n"},
         Row{"empty_line_body", "\r\n.\r\n", "\r\n"},
-        Row{"dot_line_at_start", ".\r\nx\r\n.\r\n", ".\r\nx\r\n"},
+        // A lone "." as the first line is an empty body, however the bytes
+        // are split; what follows is the next reply's.
+        Row{"dot_line_at_start", ".\r\nx\r\n.\r\n", "\r\n"},
         Row{"dot_then_text", ".x\r\n.\r\n", ".x\r\n"},
-        Row{"double_terminator", "a\r\n.\r\n.\r\n", "a.\r\n\r\n"},
-        Row{"bytes_after_the_end", "a\r\n.\r\nxyzw", "axyzw\r\n"},
-        Row{"terminator_inside", "a\r\n.\r\nb\r\n.\r\n", "ab\r\n"},
-        Row{"crlf_runs", "\r\n\r\n\r\r\n.\n\r\n.\r\n", "\r\n\r\n\r\r\n.\n\r\n"},
-        Row{"lone_dot_lines_lf", "a\n.\nb\r\n.\r\n", "a\n.\nb\r\n"},
+        Row{"double_terminator", "a\r\n.\r\n.\r\n", "a\r\n"},
+        Row{"bytes_after_the_end", "a\r\n.\r\nxyzw", "a\r\n"},
+        Row{"terminator_inside", "a\r\n.\r\nb\r\n.\r\n", "a\r\n"},
+        Row{"crlf_runs", "\r\n\r\n\r\r\n\r.\n\r\n.\r\n", "\r\n\r\n\r\r\n\r.\n\r\n"},
+        // The terminating line's CR is optional, as every line's is.
+        Row{"lf_terminator", "a\nb\n.\n", "a\nb\r\n"},
+        Row{"lf_terminator_after_crlf", "a\r\n.\n", "a\r\n"},
+        Row{"crlf_terminator_after_lf", "a\n.\r\n", "a\r\n"},
+        Row{"lone_lf_terminator", ".\n", "\r\n"},
+        Row{"dot_cr_is_text_before_lf", ".\r.\r\n.\r\n", ".\r.\r\n"},
         Row{"nul_and_high_bytes", "\0\xA4\\\r\n\xFF\r\n.\r\n"s, "\0\xA4\\\r\n\xFF\r\n"s}),
     RowName<Row>);
 
 // Random texts over the bytes the terminator is made of: joined, the pieces
-// the filter gives out are RemoveReplyTerminator of the whole, for any split.
-TEST(ReplyTerminatorFilter, RandomTextsAndSplitsMatchTheWholeTextRemoval) {
+// the filter gives out are the whole-text file of the reply, for any split,
+// and of a reply that did not end, the whole text once flushed.
+TEST(ReplyTerminatorFilter, RandomTextsAndSplitsMatchTheWholeText) {
   std::mt19937 random(20261208);
   const char alphabet[] = {'\r', '\n', '.', 'a'};
   for (int round = 0; round < 20000; ++round) {
@@ -121,18 +130,19 @@ TEST(ReplyTerminatorFilter, RandomTextsAndSplitsMatchTheWholeTextRemoval) {
     for (int i = 0; i < length; ++i) text += alphabet[random() % 4];
     ReplyTerminatorFilter filter;
     std::string out;
+    size_t taken = 0;
     const auto append = [&out](std::string_view bytes) { out.append(bytes); };
     for (size_t at = 0; at < text.size();) {
       const size_t piece = 1 + random() % 5;
-      filter.Take(std::string_view(text).substr(at, piece), append);
+      taken += filter.Take(std::string_view(text).substr(at, piece), append);
       at += piece;
     }
     filter.Flush(append);
-    std::string expected = text;
-    RemoveReplyTerminator(expected);
-    ASSERT_EQ(out, expected) << "text of " << text.size() << " bytes, round " << round;
-    EXPECT_EQ(filter.Ended(), RawReplyEnded(text)) << "round " << round;
-    EXPECT_EQ(filter.Received(), text.size());
+    const size_t end = ReplyEndOffset(text);
+    ASSERT_EQ(out, ReplyFileText(text)) << "text of " << text.size() << " bytes, round " << round;
+    EXPECT_EQ(filter.Ended(), end != std::string::npos) << "round " << round;
+    EXPECT_EQ(taken, end == std::string::npos ? text.size() : end) << "round " << round;
+    EXPECT_EQ(filter.Received(), taken);
   }
 }
 

@@ -1,41 +1,36 @@
 #pragma once
-// The raw reply's end test and terminator removal worked out on the whole
-// text at once: what ReplyTerminatorFilter must give, however the bytes are
-// split, is checked against these.
-#include <algorithm>
+// The end of a raw multi-line reply and what its file holds, worked out on
+// the whole text at once, line by line: what ReplyEnd and
+// ReplyTerminatorFilter must give, however the bytes are split, is checked
+// against these.
 #include <string>
 #include <string_view>
 
 namespace brevan::testing_support {
 
-inline constexpr std::string_view kTerminator = "\r\n.\r\n";
-inline constexpr std::string_view kLoneTerminator = ".\r\n";
-
-inline bool RawReplyEnded(std::string_view received) {
-  if (received == kLoneTerminator) return true;
-  const std::string_view tail = received.size() > 10 ? received.substr(received.size() - 10) : received;
-  return tail.find(kTerminator) != std::string_view::npos;
+// Where the reply ends: just past the LF of its first line that is "." or
+// ".\r"; npos while there is none.
+inline size_t ReplyEndOffset(std::string_view text) {
+  for (size_t start = 0;;) {
+    const size_t lf = text.find('\n', start);
+    if (lf == std::string_view::npos) return std::string_view::npos;
+    const std::string_view line = text.substr(start, lf - start);
+    if (line == "." || line == ".\r") return lf + 1;
+    start = lf + 1;
+  }
 }
 
-inline void RemoveReplyTerminator(std::string& received) {
-  if (received == kLoneTerminator) {
-    received.clear();
-    return;
-  }
-  // In place, so a large message is never copied.
-  size_t out = 0;
-  size_t in = 0;
-  for (;;) {
-    const size_t hit = received.find(kTerminator, in);
-    const size_t end = hit == std::string::npos ? received.size() : hit;
-    if (out != in) std::copy(received.begin() + static_cast<std::ptrdiff_t>(in),
-                             received.begin() + static_cast<std::ptrdiff_t>(end),
-                             received.begin() + static_cast<std::ptrdiff_t>(out));
-    out += end - in;
-    if (hit == std::string::npos) break;
-    in = hit + kTerminator.size();
-  }
-  received.resize(out);
+// What the file holds of a reply that ended, before its closing CR LF: the
+// text in front of the terminating line, without the line end (LF or CR LF)
+// of the line before it.
+inline std::string ReplyFileText(std::string_view text) {
+  const size_t end = ReplyEndOffset(text);
+  if (end == std::string_view::npos) return std::string(text);
+  const size_t lineLength = text[end - 2] == '.' ? 2 : 3;
+  std::string kept(text.substr(0, end - lineLength));
+  if (!kept.empty() && kept.back() == '\n') kept.pop_back();
+  if (!kept.empty() && kept.back() == '\r') kept.pop_back();
+  return kept;
 }
 
 }  // namespace brevan::testing_support

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -39,6 +40,7 @@ struct StlsRow {
   std::vector<std::string> dialogue;  // every line the client sent
   std::vector<std::string> capabilities;
   bool asked;                     // the user was asked about a changed certificate
+  std::chrono::milliseconds capaBound{10000};
 };
 void PrintTo(const StlsRow& row, std::ostream* os) { *os << row.name; }
 
@@ -97,9 +99,15 @@ TEST_P(StlsNegotiationTest, DialogueAndOutcome) {
                                                 return false;
                                               }));
   };
+  options.capaBound = row.capaBound;
+  const auto start = std::chrono::steady_clock::now();
   const StlsNegotiation result = NegotiateStls(c, options);
+  const auto took = std::chrono::steady_clock::now() - start;
 
   EXPECT_EQ(result.outcome, row.outcome);
+  if (row.capaBound < std::chrono::seconds(1)) {
+    EXPECT_LT(took, std::chrono::seconds(3)) << "not held past the bound";
+  }
   EXPECT_EQ(result.capabilities, row.capabilities);
   EXPECT_EQ(asked, row.asked);
   const bool closes = row.outcome != StlsOutcome::Secured && row.outcome != StlsOutcome::NotOffered &&
@@ -130,12 +138,21 @@ Script CapaThen(const std::string& capa, const Script& rest = nullptr) {
   };
 }
 
-Script StlsAgreed(TestCertificate shown) {
-  return CapaThen(kCapaWithStls, [shown](ScriptedPop3Server& s) {
+Script StlsAgreed(TestCertificate shown, const std::string& capaAfterTls = kCapaAfterTls) {
+  return CapaThen(kCapaWithStls, [shown, capaAfterTls](ScriptedPop3Server& s) {
     s.AwaitCommand().SendLine("+OK Begin TLS negotiation now.").StartTls(shown);
-    s.AwaitCommand().Send(kCapaAfterTls);
+    s.AwaitCommand().Send(capaAfterTls);
   });
 }
+
+// A reply that goes on well past the bound and only then ends: a client
+// that waited for it would take the "-ERR" behind it for its next reply.
+void EndlessLines(ScriptedPop3Server& s) {
+  for (int i = 0; i < 40; ++i) s.SendLine("X-LINE " + std::to_string(i)).Delay(25);
+  s.SendLine(".").SendLine("-ERR late");
+}
+
+constexpr std::chrono::milliseconds kShortBound{300};
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, StlsNegotiationTest,
@@ -194,7 +211,23 @@ INSTANTIATE_TEST_SUITE_P(
                 {"capa"}, {"USER", "TOP"}, false},
         // "STLS" inside another capability's arguments is not an offer.
         StlsRow{"stls_only_as_an_argument", CapaThen("+OK\r\nSASL PLAIN STLS\r\n.\r\n"), false, false,
-                StlsOutcome::NotOffered, {"capa"}, {"SASL PLAIN STLS"}, false}),
+                StlsOutcome::NotOffered, {"capa"}, {"SASL PLAIN STLS"}, false},
+        // Replies that do not end within the bound: the connection goes, and
+        // nothing more is sent on it.
+        StlsRow{"capa_lines_never_end", CapaThen("+OK\r\n", EndlessLines), false, false, StlsOutcome::Ended,
+                {"capa"}, {}, false, kShortBound},
+        StlsRow{"capa_status_never_comes",
+                [](ScriptedPop3Server& s) { s.AwaitCommand().Delay(1000).SendLine("-ERR late"); }, false, false,
+                StlsOutcome::Ended, {"capa"}, {}, false, kShortBound},
+        StlsRow{"stls_agreement_never_comes",
+                CapaThen(kCapaWithStls, [](ScriptedPop3Server& s) { s.AwaitCommand().Delay(1000).SendLine("+OK"); }),
+                false, false, StlsOutcome::Ended, {"capa", "stls"}, {"USER", "STLS"}, false, kShortBound},
+        StlsRow{"capa_through_tls_never_ends",
+                [](ScriptedPop3Server& s) {
+                  StlsAgreed(TestCertificate::SelfSigned, "+OK\r\n")(s);
+                  EndlessLines(s);
+                },
+                false, false, StlsOutcome::Ended, {"capa", "stls", "capa"}, {}, false, kShortBound}),
     [](const ::testing::TestParamInfo<StlsRow>& info) { return std::string(info.param.name); });
 
 // A real server that wants TLS on its plain port: it offers STLS, and
