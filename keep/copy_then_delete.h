@@ -159,7 +159,6 @@ class CopyThenDelete {
   std::string pending_;  // received bytes not yet taken
   size_t pendingAt_ = 0;
   bool inBody_ = false;
-  int terminatorMatched_ = 0;  // bytes of CR LF "." CR LF matched so far
   std::unique_ptr<MessageWriter> writer_;
 
   // Copies whole in their temporary files, on their way to the disk: the

@@ -229,6 +229,7 @@ bool Pop3Session::StlsStep(const LoginRequest& request, LoginResult& result) {
   options.trust = [this] { return !hooks_.TrustCertificate || hooks_.TrustCertificate(); };
   options.stop = [this] { return WindowClosing(); };
   options.exchange = login;
+  options.capaBound = capaBound_;
   const StlsNegotiation stls = NegotiateStls(connection_, options);
   auto closeQuietly = [this] {
     if (state_ == SessionState::Authorizing) Drop();
@@ -586,6 +587,7 @@ bool Pop3Session::Reopen() {
     options.seenWithTls = !tlsFingerprint_.empty();
     options.trust = sameServer;
     options.exchange = &login;
+    options.capaBound = capaBound_;
     const StlsOutcome outcome = NegotiateStls(connection_, options).outcome;
     // A server that offered TLS to the user's connection and none now is
     // not given the password in the clear.

@@ -296,5 +296,61 @@ TEST(DisconnectOnDovecot, InTheMiddleOfAMessageDeletesTheMarkedOnAFreshConnectio
   later.Session().Close(std::vector<int>{});
 }
 
+// Two windows' sessions at once: the one still waiting for its greeting
+// logs in with its own user and password while the other logs in, and each
+// keeps its own download folder and activity.
+TEST(TwoSessions, EachKeepsItsOwnUserFolderAndActivity) {
+  Pop3Mailbox boxA;
+  boxA.user = "alice";
+  boxA.password = "a-secret";
+  boxA.messages = {"Subject: for alice\r\n\r\nbody\r\n"};
+  Pop3Mailbox boxB = boxA;
+  boxB.user = "bob";
+  boxB.password = "b-secret";
+  ScriptedPop3Server serverA;
+  serverA.ServeMailbox(boxA);
+  serverA.InjectFault(0, {Pop3Fault::Delay, 300});
+  ScriptedPop3Server serverB;
+  serverB.ServeMailbox(boxB);
+
+  Pop3Session a;
+  Pop3Session b;
+  auto request = [](int port, const char* user, const char* password) {
+    LoginRequest r;
+    r.Server = "127.0.0.1";
+    r.Port = port;
+    r.User = user;
+    r.Password = password;
+    return r;
+  };
+  bool bDone = false;
+  LoginResult bLogin;
+  TIdTCPConnection::SetServiceCallback([&] {
+    if (bDone || serverA.ConnectionsAccepted() < 1) return;
+    bDone = true;
+    bLogin = b.LogIn(request(serverB.Port(), "bob", "b-secret"));
+  });
+  const LoginResult aLogin = a.LogIn(request(serverA.Port(), "alice", "a-secret"));
+  TIdTCPConnection::SetServiceCallback(nullptr);
+  ASSERT_TRUE(bDone);
+  ASSERT_EQ(bLogin.End, LoginEnd::LoggedIn);
+  ASSERT_EQ(aLogin.End, LoginEnd::LoggedIn);
+  EXPECT_EQ(serverA.Commands(), (std::vector<std::string>{"capa", "user alice", "pass a-secret", "capa"}));
+  EXPECT_EQ(serverB.Commands(), (std::vector<std::string>{"capa", "user bob", "pass b-secret", "capa"}));
+  EXPECT_EQ(a.DownloadLabel(), "alice(127.0.0.1)");
+  EXPECT_EQ(b.DownloadLabel(), "bob(127.0.0.1)");
+  // One session's activity is not the other's: each keep-alive goes on its
+  // own clock.
+  const uint32_t aTick = a.ActivityTick();
+  ::usleep(20000);
+  b.NoteActivity();
+  EXPECT_EQ(a.ActivityTick(), aTick);
+  a.KeepAlive(1);
+  ASSERT_TRUE(serverA.WaitForCommands(5));
+  EXPECT_EQ(serverA.Commands().back(), "noop");
+  a.Close(std::vector<int>{});
+  b.Close(std::vector<int>{});
+}
+
 }  // namespace
 }  // namespace brevan

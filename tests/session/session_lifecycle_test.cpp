@@ -555,6 +555,7 @@ struct EndlessCapaRow {
   const char* name;
   int capaBoundMs;
   bool clickDisconnect;  // during the CAPA wait (the greeting's own wait for more lines is over)
+  bool beforeLogin = false;  // the CAPA right after the greeting never ends, not the one after PASS
 };
 void PrintTo(const EndlessCapaRow& row, std::ostream* os) { *os << row.name; }
 
@@ -566,10 +567,15 @@ class EndlessCapa : public SessionLifecycleTest, public ::testing::WithParamInte
 TEST_P(EndlessCapa, EndsTheLoginAndSendsNothingMore) {
   const EndlessCapaRow& row = GetParam();
   ScriptedPop3Server server;
-  server.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");
-  server.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
-  // Only a client that waits for ever would still be here when this comes.
-  server.AwaitCommand().SendLine("+OK").Delay(5000).SendLine("+OK").SendLine(".").CloseConnection();
+  // Only a client that waits for ever would still be here when the "."
+  // comes.
+  if (row.beforeLogin) {
+    server.SendLine("+OK ready").AwaitCommand().SendLine("+OK").Delay(5000).SendLine(".").CloseConnection();
+  } else {
+    server.SendLine("+OK ready").AwaitCommand().SendLine("-ERR unknown command");
+    server.AwaitCommand().SendLine("+OK").AwaitCommand().SendLine("+OK");
+    server.AwaitCommand().SendLine("+OK").Delay(5000).SendLine("+OK").SendLine(".").CloseConnection();
+  }
   TForm1* w = Window();
   w->Session.SetCapaBound(std::chrono::milliseconds(row.capaBoundMs));
   if (row.clickDisconnect) QTimer::singleShot(1500, w, [w] { w->btnDisconnect->click(); });
@@ -582,6 +588,7 @@ TEST_P(EndlessCapa, EndsTheLoginAndSendsNothingMore) {
   EXPECT_EQ(w->ListView1->topLevelItemCount(), 0);
   ASSERT_TRUE(server.WaitForConnectionsEnded(1, 2000)) << "connection left open";
   std::vector<std::string> sent{"capa", "user alice", "pass secret", "capa"};
+  if (row.beforeLogin) sent = {"capa"};
   if (row.clickDisconnect) sent.push_back("quit");
   EXPECT_EQ(server.Commands(), sent);
   EXPECT_TRUE(dialogs_.messages.empty());
@@ -590,7 +597,9 @@ TEST_P(EndlessCapa, EndsTheLoginAndSendsNothingMore) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, EndlessCapa,
                          ::testing::Values(EndlessCapaRow{"bound_passes", 500, false},
-                                           EndlessCapaRow{"disconnect_click", 30000, true}),
+                                           EndlessCapaRow{"disconnect_click", 30000, true},
+                                           EndlessCapaRow{"before_login_bound_passes", 500, false, true},
+                                           EndlessCapaRow{"before_login_disconnect_click", 30000, true, true}),
                          [](const ::testing::TestParamInfo<EndlessCapaRow>& info) {
                            return std::string(info.param.name);
                          });
