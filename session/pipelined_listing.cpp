@@ -24,14 +24,7 @@ int MillisecondsSince(Clock::time_point then) {
 }  // namespace
 
 bool CapabilitiesOfferPipelining(const std::vector<std::string>& capabilityLines) {
-  for (const std::string& line : capabilityLines) {
-    // RFC 2449 section 5: a capability is a tag, then its blank-separated
-    // parameters; tags are case-insensitive.
-    const std::string_view trimmed = TrimBlankView(line);
-    const std::string_view tag = trimmed.substr(0, trimmed.find_first_of(" \t"));
-    if (AsciiLower(tag) == "pipelining") return true;
-  }
-  return false;
+  return CapabilitiesOffer(capabilityLines, "pipelining");
 }
 
 PipelinedListing::PipelinedListing(TIdTCPConnection& connection, bool pipelining,

@@ -34,6 +34,14 @@ bool StartsWithAsciiCaseless(std::string_view line, std::string_view lowerPrefix
 
 }  // namespace
 
+bool CapabilitiesOffer(const std::vector<std::string>& capabilityLines, std::string_view tag) {
+  for (const std::string& line : capabilityLines) {
+    const std::string_view trimmed = TrimBlankView(line);
+    if (AsciiLower(trimmed.substr(0, trimmed.find_first_of(" \t"))) == AsciiLower(tag)) return true;
+  }
+  return false;
+}
+
 std::string ListLineSize(const std::string& line) {
   std::string rest = line;
   SplitToken(rest, " ", true);  // the server's message number

@@ -22,6 +22,11 @@ class TIdTCPConnection;
 // message number comes first and is dropped). Empty when the line holds no space.
 std::string ListLineSize(const std::string& line);
 
+// True when a CAPA reply's lines (between its status line and its ".") hold
+// the capability tag: the first word of a line, in any case (RFC 2449
+// section 5).
+bool CapabilitiesOffer(const std::vector<std::string>& capabilityLines, std::string_view tag);
+
 enum class HeaderField { None, From, Subject, Date };
 
 // Recognises a From, Subject or Date line of a header block. The name is

@@ -478,6 +478,33 @@ bool Pop3Session::BoundForClose() {
   return true;
 }
 
+CopyThenDeleteResult Pop3Session::RunDeletion(std::vector<MarkedMessage> marked, const std::string& keptFolder,
+                                              CopySteps steps) {
+  // Each message is kept first (unless keptFolder is empty): its copy is
+  // whole on the disk before its "dele" goes.
+  auto sent = std::move(steps.CommandsSent);
+  steps.CommandsSent = [this, sent] {
+    NoteActivity();
+    if (sent) sent();
+  };
+  CopyThenDelete driver(connection_, pipelining_, keptFolder, std::move(marked), std::move(steps));
+  const auto untilClose =
+      std::chrono::duration_cast<std::chrono::milliseconds>(closeDeadline_ - std::chrono::steady_clock::now());
+  driver.SetReplyBound(closeDeadline_ == Deadline::max()
+                           ? replyBound_
+                           : std::max(std::chrono::milliseconds(1), std::min(replyBound_, untilClose)));
+  return driver.Run();
+}
+
+void Pop3Session::TakeConnectionEnd(const CopyThenDeleteResult& deletion, CloseResult& result) {
+  if (deletion.connectionUsable) return;
+  if (deletion.error.empty()) {
+    result.Unconfirmed = true;
+  } else {
+    result.Failure = deletion.error;
+  }
+}
+
 CloseResult Pop3Session::Close(const std::vector<int>& numbers) {
   std::vector<MarkedMessage> marked;
   for (int number : numbers) marked.push_back({number, {}});
@@ -520,29 +547,10 @@ CloseResult Pop3Session::Close(std::vector<MarkedMessage> marked, const std::str
       if (!clear) {
         result.Unconfirmed = true;
       } else {
-        // Each message is kept first (unless keptFolder is empty): its copy
-        // is whole on the disk before its "dele" goes.
         result.Kept = !keptFolder.empty();
-        auto sent = std::move(steps.CommandsSent);
-        steps.CommandsSent = [this, sent] {
-          NoteActivity();
-          if (sent) sent();
-        };
-        CopyThenDelete driver(connection_, pipelining_, keptFolder, std::move(marked), std::move(steps));
-        const auto untilClose = std::chrono::duration_cast<std::chrono::milliseconds>(
-            closeDeadline_ - std::chrono::steady_clock::now());
-        driver.SetReplyBound(closeDeadline_ == Deadline::max()
-                                 ? replyBound_
-                                 : std::max(std::chrono::milliseconds(1), std::min(replyBound_, untilClose)));
-        result.Deletion = driver.Run();
+        result.Deletion = RunDeletion(std::move(marked), keptFolder, std::move(steps));
         result.Deleted = result.Deletion.Deleted();
-        if (!result.Deletion.connectionUsable) {
-          if (result.Deletion.error.empty()) {
-            result.Unconfirmed = true;
-          } else {
-            result.Failure = result.Deletion.error;
-          }
-        }
+        TakeConnectionEnd(result.Deletion, result);
       }
     }
     // After a reply that did not come nothing more is sent.
@@ -709,16 +717,7 @@ CloseResult Pop3Session::DeleteOnFreshConnection(std::vector<MarkedMessage> mark
   if (!found.empty()) {
     SessionExchange exchange(*this);
     result.Kept = !keptFolder.empty();
-    auto sent = std::move(steps.CommandsSent);
-    steps.CommandsSent = [this, sent] {
-      NoteActivity();
-      if (sent) sent();
-    };
-    CopyThenDelete driver(connection_, pipelining_, keptFolder, std::move(found), std::move(steps));
-    driver.SetReplyBound(std::max(std::chrono::milliseconds(1),
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      StepDeadline() - std::chrono::steady_clock::now())));
-    const CopyThenDeleteResult deletion = driver.Run();
+    const CopyThenDeleteResult deletion = RunDeletion(std::move(found), keptFolder, std::move(steps));
     // Each outcome under the number the user's listing gave its message.
     for (size_t k = 0; k < foundIndex.size(); ++k) {
       MessageOutcome outcome = deletion.messages[k];
@@ -727,13 +726,7 @@ CloseResult Pop3Session::DeleteOnFreshConnection(std::vector<MarkedMessage> mark
     }
     result.Deletion.connectionUsable = deletion.connectionUsable;
     result.Deletion.error = deletion.error;
-    if (!deletion.connectionUsable) {
-      if (deletion.error.empty()) {
-        result.Unconfirmed = true;
-      } else {
-        result.Failure = deletion.error;
-      }
-    }
+    TakeConnectionEnd(deletion, result);
   }
   if (!result.Unconfirmed && result.Failure.empty()) {
     try {

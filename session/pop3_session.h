@@ -218,6 +218,13 @@ class Pop3Session {
   // found there by their ids.
   CloseResult DeleteOnFreshConnection(std::vector<MarkedMessage> marked, const std::string& keptFolder,
                                       CopySteps steps);
+  // Keeps a copy of each marked message (none when keptFolder is empty)
+  // and deletes it, each reply within the disconnect's bounds.
+  CopyThenDeleteResult RunDeletion(std::vector<MarkedMessage> marked, const std::string& keptFolder,
+                                   CopySteps steps);
+  // A deletion that left its connection unusable: no reply in time, or the
+  // connection's failure.
+  static void TakeConnectionEnd(const CopyThenDeleteResult& deletion, CloseResult& result);
   // Opens and logs in again for DeleteOnFreshConnection; false when that
   // failed or the server is not the one the window was connected to.
   bool Reopen();

@@ -25,11 +25,7 @@ void CloseQuietly(TIdTCPConnection& connection) {
 }  // namespace
 
 bool CapabilitiesOfferStls(const std::vector<std::string>& capabilityLines) {
-  for (const std::string& line : capabilityLines) {
-    const std::string_view trimmed = TrimBlankView(line);
-    if (AsciiLower(trimmed.substr(0, trimmed.find_first_of(" \t"))) == "stls") return true;
-  }
-  return false;
+  return CapabilitiesOffer(capabilityLines, "stls");
 }
 
 StlsNegotiation NegotiateStls(TIdTCPConnection& connection, const StlsOptions& options) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/trim.h"
+#include "session/pop3_exchanges.h"
 
 namespace brevan {
 
@@ -35,11 +36,7 @@ bool ParseLine(std::string_view line, int& number, std::string_view& id) {
 }  // namespace
 
 bool CapabilitiesOfferUidl(const std::vector<std::string>& capabilityLines) {
-  for (const std::string& line : capabilityLines) {
-    const std::string_view trimmed = TrimBlankView(line);
-    if (AsciiLower(trimmed.substr(0, trimmed.find_first_of(" \t"))) == "uidl") return true;
-  }
-  return false;
+  return CapabilitiesOffer(capabilityLines, "uidl");
 }
 
 std::unordered_map<std::string, int> NumbersByUid(const std::vector<std::string>& uidlLines) {

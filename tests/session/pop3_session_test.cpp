@@ -235,7 +235,10 @@ INSTANTIATE_TEST_SUITE_P(
         StepRow{"login_greeting_late", Interrupted::Login, 0, kLate, {0}, {1, 2, 3}, false},
         StepRow{"login_pass_reply_late", Interrupted::Login, 3, kLate, {0}, {1, 2, 3}, false},
         StepRow{"login_capa_never_ends", Interrupted::Login, 4, NeverEnds("+OK\r\nTOP\r\n"), {0}, {1, 2, 3}, false},
-        // The listing: the rows shown so far may be marked.
+        // The listing: the rows shown so far may be marked; before the
+        // first TOP reply there are none.
+        StepRow{"listing_list_reply_late", Interrupted::Listing, 5, kLate, {0}, {1, 2, 3}, false},
+        StepRow{"listing_uidl_reply_late", Interrupted::Listing, 6, kLate, {0}, {1, 2, 3}, false},
         StepRow{"listing_third_top_late", Interrupted::Listing, 9, kLate, {0}, {2, 3}, true},
         StepRow{"listing_top_never_ends", Interrupted::Listing, 9, NeverEnds("+OK\r\nSubject: m"), {1}, {1, 3},
                 true},
