@@ -127,10 +127,9 @@ bool PipelinedListing::TakeReplies(bool discard) {
   return true;
 }
 
-// A status line is read as SendCommand reads one: blank lines are skipped,
-// the line is trimmed, and a line whose 4th character is "-" continues until
-// a line that is shorter than 4 characters or starts with its first three
-// characters and a blank.
+// A status line: blank lines are skipped, the line is trimmed, and a line
+// whose 4th character is "-" continues until a line that is shorter than 4
+// characters or starts with its first three characters and a blank.
 void PipelinedListing::TakeLine(const std::string& line, bool discard) {
   switch (part_) {
     case ReplyPart::Status: {
