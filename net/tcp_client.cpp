@@ -15,7 +15,6 @@
 #include <cstring>
 #include <memory>
 
-#include "common/trim.h"
 #include "net/tls_intercept.h"
 
 namespace brevan {
@@ -59,7 +58,7 @@ class InputBuffer {
  public:
   size_t Size() const { return end_ - begin_; }
   const char* Data() const { return data_.get() + begin_; }
-  void Clear() { begin_ = end_ = scanned_ = 0; }
+  void Clear() { begin_ = end_ = 0; }
 
   // Room for n more bytes at the end; Commit tells how many arrived.
   char* Reserve(size_t n) {
@@ -75,7 +74,6 @@ class InputBuffer {
         data_ = std::move(bigger);
         cap_ = cap;
       }
-      scanned_ -= begin_;
       begin_ = 0;
       end_ = live;
     }
@@ -83,27 +81,12 @@ class InputBuffer {
   }
   void Commit(size_t n) { end_ += n; }
 
-  // Index of the first LF from the front, or npos. Bytes already searched
-  // are not searched again, so a long line arriving in pieces stays linear.
-  size_t FindLineFeed() {
-    size_t from = scanned_ > begin_ ? scanned_ : begin_;
-    const void* hit = from < end_ ? std::memchr(data_.get() + from, '\n', end_ - from) : nullptr;
-    if (!hit) {
-      scanned_ = end_;
-      return std::string::npos;
-    }
-    size_t at = static_cast<const char*>(hit) - data_.get();
-    scanned_ = at;
-    return at - begin_;
-  }
-
   // Puts bytes taken too early back at the front.
   void Unread(std::string_view bytes) {
     if (bytes.empty()) return;
     if (begin_ >= bytes.size()) {
       begin_ -= bytes.size();
       std::memcpy(data_.get() + begin_, bytes.data(), bytes.size());
-      scanned_ = begin_;
       return;
     }
     const size_t live = Size();
@@ -112,7 +95,7 @@ class InputBuffer {
     if (live) std::memcpy(bigger.get() + bytes.size(), Data(), live);
     cap_ = std::max(cap_, live + bytes.size());
     data_ = std::move(bigger);
-    begin_ = scanned_ = 0;
+    begin_ = 0;
     end_ = live + bytes.size();
   }
 
@@ -128,7 +111,6 @@ class InputBuffer {
   size_t cap_ = 0;
   size_t begin_ = 0;
   size_t end_ = 0;
-  size_t scanned_ = 0;  // bytes before this hold no LF
 };
 
 }  // namespace
@@ -137,7 +119,6 @@ struct TIdTCPConnection::Impl {
   int fd = -1;
   InputBuffer input;
   bool closedByPeer = false;
-  bool readTimedOut = false;
   // Inside Open: the socket is held but not connected yet, so nested reads
   // and writes from the service callback find the connection closed.
   bool opening = false;
@@ -332,7 +313,6 @@ void TIdTCPConnection::Open() {
   if (s.Held()) throw NetError("Already connected.");
   s.input.Clear();
   s.closedByPeer = false;
-  s.readTimedOut = false;
 
   // A socket is held from before the name is resolved, so every failure
   // below finds one to close and the owner hears OnDisconnected. The attempts
@@ -432,10 +412,6 @@ std::string TIdTCPConnection::TakeBytes(int n) {
 }
 
 void TIdTCPConnection::Unread(std::string_view bytes) { impl_->input.Unread(bytes); }
-
-bool TIdTCPConnection::ReadTimedOut() const { return impl_->readTimedOut; }
-
-std::string TIdTCPConnection::LastReply() const { return ReplyLines.empty() ? std::string() : ReplyLines.back(); }
 
 namespace {
 
@@ -550,35 +526,6 @@ int TIdTCPConnection::WaitForData(int timeoutMs) {
     if (s.input.Size() == 0) throw ClosedError();
   }
   return static_cast<int>(received);
-}
-
-std::string TIdTCPConnection::ReadLine(int timeoutMs) {
-  Impl& s = *impl_;
-  std::shared_ptr<bool> alive = s.alive;
-  s.readTimedOut = false;
-  for (;;) {
-    size_t lf = s.input.FindLineFeed();
-    if (lf != std::string::npos) {
-      std::string line = s.input.Take(lf + 1);
-      line.pop_back();
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
-    // A peer that closed mid-line: the partial line is not a line.
-    if (s.closedByPeer || !s.Held()) {
-      if (s.Held()) Close();
-      throw ClosedError();
-    }
-    const size_t before = s.input.Size();
-    int n = WaitForData(timeoutMs);
-    if (!*alive) throw ClosedError();
-    // Nothing new and still connected: the time ran out. A close seen by
-    // this wait goes round to the closed test above instead.
-    if (n == 0 && s.input.Size() == before && s.Held() && !s.closedByPeer) {
-      s.readTimedOut = true;
-      return std::string();
-    }
-  }
 }
 
 void TIdTCPConnection::WriteLine(std::string_view text) {
@@ -756,73 +703,6 @@ size_t TIdTCPConnection::SendSomeAndReceive(std::string_view out, int timeoutMs)
     }
   }
   return sent;
-}
-
-namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = text[i], b = prefix[i];
-    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
-    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-    if (a != b) return false;
-  }
-  return true;
-}
-
-// The number in the first three characters of a reply, 0 when they are not
-// one (an optional sign and digits only).
-int NumericCode(std::string_view reply) {
-  std::string_view head = reply.substr(0, 3);
-  size_t i = 0;
-  bool negative = false;
-  if (i < head.size() && (head[i] == '+' || head[i] == '-')) negative = head[i++] == '-';
-  if (i == head.size()) return 0;
-  int value = 0;
-  for (; i < head.size(); ++i) {
-    if (head[i] < '0' || head[i] > '9') return 0;
-    value = value * 10 + (head[i] - '0');
-  }
-  return negative ? -value : value;
-}
-
-}  // namespace
-
-int TIdTCPConnection::SendCommand(std::string_view text) {
-  WriteLine(text);
-  ReplyLines.clear();
-  auto readReplyLine = [this] {
-    for (;;) {
-      std::string line = TrimBlank(ReadLine(InfiniteWait));
-      if (!line.empty()) return line;
-    }
-  };
-  std::string first = readReplyLine();
-  ReplyLines.push_back(first);
-  // A reply continued with "-" in its 4th character ends at a line starting
-  // with the same three characters and a space.
-  if (first.size() > 3 && first[3] == '-') {
-    std::string endPrefix = first.substr(0, 3) + " ";
-    for (;;) {
-      std::string line = readReplyLine();
-      ReplyLines.push_back(line);
-      if (line.size() < 4 || StartsWithNoCase(line, endPrefix)) break;
-    }
-  }
-  std::string last = LastReply();
-  if (StartsWithNoCase(last, "+OK")) return 1;
-  if (StartsWithNoCase(last, "-ERR")) return 0;
-  return NumericCode(last);
-}
-
-void TIdTCPConnection::CaptureLines(std::vector<std::string>& lines, std::string_view endMarker, bool unstuff) {
-  for (;;) {
-    std::string line = ReadLine(InfiniteWait);
-    if (line == endMarker) return;
-    if (unstuff && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
-    lines.push_back(std::move(line));
-  }
 }
 
 }  // namespace brevan

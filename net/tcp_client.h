@@ -57,7 +57,6 @@ class TIdTCPConnection {
   // TLS handshake. Tests shorten it; the program keeps the default.
   static constexpr int kDefaultConnectTimeoutMs = 30000;
   int ConnectTimeoutMs = kDefaultConnectTimeoutMs;
-  std::vector<std::string> ReplyLines;
   std::function<void()> OnDisconnected;
   // How Open finds the addresses of Host; ResolveHost unless replaced (tests
   // give fixed addresses without touching the system's name service).
@@ -66,7 +65,6 @@ class TIdTCPConnection {
   void Open();
   void Close();
   bool IsOpen();
-  std::string ReadLine(int timeoutMs);
   int WaitForData(int timeoutMs);
   int BufferedByteCount() const;
   std::string TakeBytes(int n);
@@ -74,10 +72,6 @@ class TIdTCPConnection {
   // input, for the next reader.
   void Unread(std::string_view bytes);
   void WriteLine(std::string_view text);
-  int SendCommand(std::string_view text);
-  std::string LastReply() const;
-  void CaptureLines(std::vector<std::string>& lines, std::string_view endMarker, bool unstuff);
-  bool ReadTimedOut() const;
 
   // One step of an exchange that sends commands ahead of their replies.
   // Waits at most timeoutMs, without servicing the program, until the server

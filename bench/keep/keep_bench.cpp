@@ -40,6 +40,7 @@
 #include "session/TForm1.h"
 #include "net/tcp_client.h"
 #include "tests/support/delay_proxy.h"
+#include "tests/support/line_client.h"
 #include "tests/support/scripted_pop3_server.h"
 
 using namespace brevan;
@@ -115,9 +116,10 @@ double Keeping(int port, bool pipelining, const std::string& keptFolder) {
   c.Host = "127.0.0.1";
   c.Port = port;
   c.Open();
-  c.ReadLine(InfiniteWait);
-  c.SendCommand("user user");
-  c.SendCommand("pass password");
+  test::LineClient lineClient(c);
+  lineClient.ReadLine();
+  lineClient.SendCommand("user user");
+  lineClient.SendCommand("pass password");
   std::vector<MarkedMessage> marked;
   for (int k = kCount; k >= 1; --k) marked.push_back({k, "bench message " + std::to_string(k)});
   const Clock::time_point begin = Clock::now();

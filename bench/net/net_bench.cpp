@@ -1,6 +1,7 @@
 // Throughput of a 200 MB download through WaitForData + TakeBytes, plain and
 // TLS, beside a bare recv (or SSL_read) loop over the same kind of socket;
-// the round trip of SendCommand beside a bare send + recv; and a connect,
+// the round trip of a command and its status line (WriteLine, then the test
+// line client on WaitForData + TakeBytes) beside a bare send + recv; and a connect,
 // plain and TLS (Open until the server hangs up), beside a bare blocking
 // connect (and SSL_connect) doing the same.
 //
@@ -21,6 +22,7 @@
 #include <thread>
 
 #include "net/tcp_client.h"
+#include "tests/support/line_client.h"
 #include "tests/support/test_tls.h"
 
 namespace {
@@ -184,8 +186,9 @@ void BM_RoundTrip_Connection(benchmark::State& state) {
   c.Host = "127.0.0.1";
   c.Port = server.Port();
   c.Open();
+  brevan::test::LineClient lineClient(c);
   for (auto _ : state) {
-    if (c.SendCommand("noop") != 1) throw std::runtime_error("reply");
+    if (lineClient.SendCommand("noop") != 1) throw std::runtime_error("reply");
   }
   c.Close();
 }

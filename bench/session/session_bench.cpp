@@ -51,6 +51,7 @@
 #include "session/program_values.h"
 #include "tests/support/delay_proxy.h"
 #include "tests/support/dovecot_server.h"
+#include "tests/support/line_client.h"
 
 using namespace brevan;
 using Clock = std::chrono::steady_clock;
@@ -525,11 +526,12 @@ void DownloadThroughput(const std::string& appPath) {
     client.Host = "127.0.0.1";
     client.Port = server->PlainPort();
     client.Open();
-    client.ReadLine(InfiniteWait);
-    client.SendCommand("user bob");
-    client.SendCommand("pass secret");
+    test::LineClient lineClient(client);
+    lineClient.ReadLine();
+    lineClient.SendCommand("user bob");
+    lineClient.SendCommand("pass secret");
     const Clock::time_point begin = Clock::now();
-    client.SendCommand("retr 1");
+    lineClient.SendCommand("retr 1");
     ConnectionReplySource source(client);
     ReplyTerminatorFilter filter;
     rawBytes = 0;

@@ -21,6 +21,7 @@
 #include "common/file_io.h"
 #include "keep/kept_copies.h"
 #include "net/tcp_client.h"
+#include "tests/support/line_client.h"
 #include "tests/support/scripted_pop3_server.h"
 
 namespace brevan {
@@ -59,9 +60,10 @@ void LogIn(TIdTCPClient& c, int port) {
   c.Host = "127.0.0.1";
   c.Port = port;
   c.Open();
-  c.ReadLine(InfiniteWait);
-  c.SendCommand("user user");
-  c.SendCommand("pass password");
+  test::LineClient lineClient(c);
+  lineClient.ReadLine();
+  lineClient.SendCommand("user user");
+  lineClient.SendCommand("pass password");
 }
 
 struct RunOutcome {
@@ -365,7 +367,7 @@ TEST_F(KeepFolder, ACancelSendsNoFurtherDeleAndKeepsTheConnectionInStep) {
     const CopyThenDeleteResult result = driver.Run();
     ASSERT_TRUE(result.connectionUsable);
     // Every reply owed was read: the next command gets its own reply.
-    EXPECT_EQ(c.SendCommand("noop"), 1);
+    EXPECT_EQ(test::LineClient(c).SendCommand("noop"), 1);
     c.WriteLine("quit");
     ASSERT_TRUE(server.WaitForConnectionsEnded(1));
     // One at a time, "dele 6" went before the second copy was made; with

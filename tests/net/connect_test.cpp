@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "net/tcp_client.h"
+#include "tests/support/line_client.h"
 #include "tests/support/loopback_addresses.h"
 #include "tests/support/scripted_pop3_server.h"
 
@@ -118,7 +119,7 @@ TEST_P(HostForms, ConnectsToTheServer) {
   c.Host = GetParam().host;
   c.Port = server.Port();
   c.Open();
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK here");
+  EXPECT_EQ(test::LineClient(c).ReadLine(), "+OK here");
   c.Close();
 }
 
@@ -190,7 +191,7 @@ TEST_P(SeveralAddresses, TheFirstThatAnswersIsUsed) {
     EXPECT_FALSE(c.IsOpen());
   } else {
     c.Open();
-    EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK " + expected);
+    EXPECT_EQ(test::LineClient(c).ReadLine(), "+OK " + expected);
     // An address that never answers costs a slice or two, not the bound.
     EXPECT_LT(log.ElapsedMs(), 3000);
     c.Close();
@@ -279,7 +280,7 @@ TEST_P(ServerName, IsAnnouncedForNamesOnly) {
   c.Port = 995;
   c.UseTls = true;
   c.Open();
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK tls");
+  EXPECT_EQ(test::LineClient(c).ReadLine(), "+OK tls");
   c.Close();
   EXPECT_EQ(server.ServerNamesReceived(), std::vector<std::string>{GetParam().announced});
 }
@@ -357,7 +358,7 @@ TEST_P(NestedWhileConnecting, OpenEndsAsClosed) {
         break;
       case Nested::ReadAndWrite:
         // Not connected yet: both find the connection closed, and Open goes on.
-        nestedRead = ErrorOf([&] { conn.ReadLine(1000); });
+        nestedRead = ErrorOf([&] { conn.WaitForData(1000); });
         nestedWrite = ErrorOf([&] { conn.WriteLine("noop"); });
         acted = false;
         if (log.calls >= 8) {
@@ -379,7 +380,7 @@ TEST_P(NestedWhileConnecting, OpenEndsAsClosed) {
   if (row.action == Nested::CloseAndReopen) {
     // The connection the nested call opened is intact and usable.
     EXPECT_TRUE(conn.IsOpen());
-    EXPECT_EQ(conn.ReadLine(InfiniteWait), "+OK other");
+    EXPECT_EQ(test::LineClient(conn).ReadLine(), "+OK other");
     conn.Close();
     EXPECT_EQ(disconnects, 2);
     return;
@@ -396,7 +397,7 @@ TEST_P(NestedWhileConnecting, OpenEndsAsClosed) {
   conn.Port = other.Port();
   conn.UseTls = false;
   conn.Open();
-  EXPECT_EQ(conn.ReadLine(InfiniteWait), "+OK other");
+  EXPECT_EQ(test::LineClient(conn).ReadLine(), "+OK other");
   conn.Close();
 }
 

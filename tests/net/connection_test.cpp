@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/tcp_client.h"
+#include "tests/support/line_client.h"
 #include "tests/support/scripted_pop3_server.h"
 
 namespace brevan {
@@ -48,6 +49,7 @@ class Connection : public ::testing::Test {
   }
 
   TIdTCPClient c;
+  test::LineClient lineClient{c};
   int disconnects = 0;
 };
 
@@ -55,11 +57,11 @@ TEST_F(Connection, PeerClosingMidLineRaisesAndNotifiesOnce) {
   ScriptedPop3Server server;
   server.SendLine("+OK hello").Send("+OK part").CloseConnection();
   Open(server);
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK hello");
-  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK hello");
+  EXPECT_EQ(ErrorOf([&] { lineClient.ReadLine(InfiniteWait); }), kClosed);
   EXPECT_EQ(disconnects, 1);
   EXPECT_FALSE(c.IsOpen());
-  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(ErrorOf([&] { lineClient.ReadLine(InfiniteWait); }), kClosed);
   EXPECT_EQ(ErrorOf([&] { c.WriteLine("noop"); }), kClosed);
   c.Close();
   EXPECT_EQ(disconnects, 1);
@@ -69,14 +71,14 @@ TEST_F(Connection, CloseTwiceNotifiesOnceAndReopens) {
   ScriptedPop3Server server;
   server.SendLine("+OK one").AwaitClientClose().SendLine("+OK two").AwaitClientClose();
   Open(server);
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK one");
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK one");
   c.Close();
   c.Close();
   EXPECT_EQ(disconnects, 1);
   EXPECT_FALSE(c.IsOpen());
   c.Open();  // the same object connects again
   EXPECT_TRUE(c.IsOpen());
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK two");
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK two");
   c.Close();
   EXPECT_EQ(disconnects, 2);
 }
@@ -120,13 +122,13 @@ TEST_F(Connection, ReadLineTimeoutIsNotAnError) {
   ScriptedPop3Server server;
   server.AwaitCommand().SendLine("+OK late").AwaitClientClose();
   Open(server);
-  EXPECT_EQ(c.ReadLine(300), "");
-  EXPECT_TRUE(c.ReadTimedOut());
+  EXPECT_EQ(lineClient.ReadLine(300), "");
+  EXPECT_TRUE(lineClient.ReadTimedOut());
   EXPECT_TRUE(c.IsOpen());
   EXPECT_EQ(c.WaitForData(0), 0);
   c.WriteLine("go");
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK late");
-  EXPECT_FALSE(c.ReadTimedOut());
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK late");
+  EXPECT_FALSE(lineClient.ReadTimedOut());
   c.Close();
 }
 
@@ -136,7 +138,7 @@ TEST_F(Connection, ResetByPeerIsASocketErrorAndKeepsTheSocket) {
   Open(server);
   c.WriteLine("quit");
   try {
-    c.ReadLine(InfiniteWait);
+    lineClient.ReadLine(InfiniteWait);
     FAIL() << "no error";
   } catch (const NetError& e) {
     EXPECT_EQ(e.SocketError, ECONNRESET);
@@ -178,7 +180,7 @@ TEST_F(Connection, LongDownloadReadLineByLine) {
   Open(server);
   for (int i = 0; i < lines; ++i) {
     std::string expected = std::to_string(i) + " " + std::string(i % 97, 'x');
-    std::string got = c.ReadLine(InfiniteWait);
+    std::string got = lineClient.ReadLine(InfiniteWait);
     if (got != expected) {
       FAIL() << "line " << i << ": " << got;
       break;
@@ -230,7 +232,7 @@ TEST_F(Connection, HostNameIsResolved) {
   c.Host = "localhost";
   c.Port = server.Port();
   c.Open();
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK named");
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK named");
   c.Close();
 }
 
@@ -257,7 +259,7 @@ TEST_P(WaitSlices, ServiceRunsOncePerSlice) {
   EXPECT_EQ(c.WaitForData(GetParam().timeoutMs), 0);
   EXPECT_EQ(calls, GetParam().slices);
   calls = 0;
-  EXPECT_EQ(c.ReadLine(GetParam().timeoutMs), "");
+  EXPECT_EQ(lineClient.ReadLine(GetParam().timeoutMs), "");
   EXPECT_EQ(calls, GetParam().slices);
   TIdTCPConnection::SetServiceCallback(nullptr);
   c.Close();
@@ -279,7 +281,7 @@ TEST_F(Connection, InfiniteWaitServicesUntilDataComes) {
   TIdTCPConnection::SetServiceCallback([&] {
     if (++calls == 12) c.WriteLine("go");
   });
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK at last");
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK at last");
   EXPECT_GE(calls, 13);  // the nested send serviced once more
   TIdTCPConnection::SetServiceCallback(nullptr);
   c.Close();
@@ -302,7 +304,7 @@ TEST_F(Connection, NestedCloseEndsTheWaitingCall) {
   server.AwaitClientClose();
   Open(server);
   TIdTCPConnection::SetServiceCallback([&] { c.Close(); });
-  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(ErrorOf([&] { lineClient.ReadLine(InfiniteWait); }), kClosed);
   TIdTCPConnection::SetServiceCallback(nullptr);
   EXPECT_EQ(disconnects, 1);
   EXPECT_FALSE(c.IsOpen());
@@ -320,10 +322,10 @@ TEST_F(Connection, NestedCloseAndReopenStillEndsTheWaitingCall) {
     c.Open();
   });
   // The outer read belonged to the first connection.
-  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(ErrorOf([&] { lineClient.ReadLine(InfiniteWait); }), kClosed);
   TIdTCPConnection::SetServiceCallback(nullptr);
   EXPECT_TRUE(c.IsOpen());
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK second");
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK second");
   c.Close();
   EXPECT_EQ(disconnects, 2);
 }
@@ -337,7 +339,7 @@ TEST_F(Connection, ConnectionDestroyedInsideItsOwnWait) {
   owned->Open();
   TIdTCPClient* raw = owned.get();
   TIdTCPConnection::SetServiceCallback([&] { owned.reset(); });
-  EXPECT_EQ(ErrorOf([&] { raw->ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(ErrorOf([&] { test::LineClient(*raw).ReadLine(InfiniteWait); }), kClosed);
   TIdTCPConnection::SetServiceCallback(nullptr);
   EXPECT_EQ(owned, nullptr);
 }
@@ -352,10 +354,10 @@ TEST_F(Connection, NestedCommandInsideAWait) {
   TIdTCPConnection::SetServiceCallback([&] {
     if (nested) return;
     nested = true;
-    c.SendCommand("noop");
-    nestedReply = c.LastReply();
+    lineClient.SendCommand("noop");
+    nestedReply = lineClient.LastReply();
   });
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK greeting");
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK greeting");
   TIdTCPConnection::SetServiceCallback(nullptr);
   EXPECT_EQ(nestedReply, "+OK noop");
   c.Close();
@@ -380,8 +382,8 @@ TEST_F(Connection, TlsDialogueAndLargeTransfer) {
   ScriptedPop3Server server(ScriptedPop3Server::Mode::Tls);
   server.SendLine("+OK tls ready").AwaitCommand().SendLine("+OK here").Send(big).AwaitClientClose();
   Open(server, true);
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK tls ready");
-  EXPECT_EQ(c.SendCommand("retr 1"), 1);
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK tls ready");
+  EXPECT_EQ(lineClient.SendCommand("retr 1"), 1);
   while (c.BufferedByteCount() < static_cast<int>(big.size())) c.WaitForData(InfiniteWait);
   EXPECT_EQ(c.TakeBytes(static_cast<int>(big.size())), big);
   ASSERT_TRUE(server.WaitForCommands(1));
@@ -392,7 +394,7 @@ TEST_F(Connection, TlsDialogueAndLargeTransfer) {
   ScriptedPop3Server plain;
   plain.SendLine("+OK plain").AwaitClientClose();
   Open(plain, false);
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK plain");
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK plain");
   c.Close();
 }
 
@@ -404,8 +406,8 @@ TEST_P(TlsPeerClose, MidLineRaisesClosedAndNotifiesOnce) {
   ScriptedPop3Server server(ScriptedPop3Server::Mode::Tls);
   server.SendLine("+OK whole").Send("+OK par").CloseConnection(GetParam());
   Open(server, true);
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK whole");
-  EXPECT_EQ(ErrorOf([&] { c.ReadLine(InfiniteWait); }), kClosed);
+  EXPECT_EQ(lineClient.ReadLine(InfiniteWait), "+OK whole");
+  EXPECT_EQ(ErrorOf([&] { lineClient.ReadLine(InfiniteWait); }), kClosed);
   EXPECT_EQ(disconnects, 1);
   EXPECT_FALSE(c.IsOpen());
 }

@@ -8,6 +8,7 @@
 
 #include "net/tcp_client.h"
 #include "tests/support/dovecot_server.h"
+#include "tests/support/line_client.h"
 
 #ifndef BREVAN_DOVECOT_TLS
 #define BREVAN_DOVECOT_TLS 0
@@ -75,17 +76,18 @@ class DOVECOT_SUITE : public ::testing::Test {
     c.Port = kTls ? server->TlsPort() : server->PlainPort();
     c.UseTls = kTls;
     c.Open();
-    greeting = c.ReadLine(InfiniteWait);
+    greeting = lineClient.ReadLine();
   }
 
   void Login() {
-    ASSERT_EQ(c.SendCommand("user bob"), 1) << c.LastReply();
-    ASSERT_EQ(c.SendCommand("pass secret"), 1) << c.LastReply() << server->LogText();
+    ASSERT_EQ(lineClient.SendCommand("user bob"), 1) << lineClient.LastReply();
+    ASSERT_EQ(lineClient.SendCommand("pass secret"), 1) << lineClient.LastReply() << server->LogText();
   }
 
   static std::string first, big, third;
   std::unique_ptr<DovecotServer> server;
   TIdTCPClient c;
+  test::LineClient lineClient{c};
   std::string greeting;
 };
 
@@ -96,23 +98,23 @@ TEST_F(DOVECOT_SUITE, LoginListTopRetrDeleQuit) {
   EXPECT_EQ(greeting, "+OK Dovecot (Debian) ready.");
   Login();
 
-  EXPECT_EQ(c.SendCommand("list"), 1);
-  EXPECT_EQ(c.LastReply(), "+OK 3 messages:");
+  EXPECT_EQ(lineClient.SendCommand("list"), 1);
+  EXPECT_EQ(lineClient.LastReply(), "+OK 3 messages:");
   std::vector<std::string> list;
-  c.CaptureLines(list, ".", false);
+  lineClient.CaptureLines(list);
   EXPECT_EQ(list, (std::vector<std::string>{"1 " + std::to_string(CrLf(first).size()),
                                             "2 " + std::to_string(CrLf(big).size()),
                                             "3 " + std::to_string(CrLf(third).size())}));
 
-  EXPECT_EQ(c.SendCommand("top 1 0"), 1);
+  EXPECT_EQ(lineClient.SendCommand("top 1 0"), 1);
   std::vector<std::string> head;
-  c.CaptureLines(head, ".", false);
+  lineClient.CaptureLines(head);
   ASSERT_EQ(head.size(), 4u);
   EXPECT_EQ(head[1], "Subject: first");
   EXPECT_EQ(head[3], "");
 
   // The download way: raw bytes until the end of the reply.
-  EXPECT_EQ(c.SendCommand("retr 2"), 1);
+  EXPECT_EQ(lineClient.SendCommand("retr 2"), 1);
   const std::string expected = Stuffed(CrLf(big));
   std::string got;
   while (got.size() < 5 || got.compare(got.size() - 5, 5, "\r\n.\r\n") != 0) {
@@ -122,29 +124,29 @@ TEST_F(DOVECOT_SUITE, LoginListTopRetrDeleQuit) {
   EXPECT_EQ(got.size(), expected.size());
   EXPECT_TRUE(got == expected);
 
-  EXPECT_EQ(c.SendCommand("dele 1"), 1);
-  EXPECT_EQ(c.SendCommand("noop"), 1);
-  EXPECT_EQ(c.SendCommand("quit"), 1);
+  EXPECT_EQ(lineClient.SendCommand("dele 1"), 1);
+  EXPECT_EQ(lineClient.SendCommand("noop"), 1);
+  EXPECT_EQ(lineClient.SendCommand("quit"), 1);
   int disconnects = 0;
   c.OnDisconnected = [&] { ++disconnects; };
-  EXPECT_THROW(c.ReadLine(InfiniteWait), NetError);  // the server hangs up after QUIT
+  EXPECT_THROW(lineClient.ReadLine(), NetError);  // the server hangs up after QUIT
   EXPECT_EQ(disconnects, 1);
 
   Connect();
   Login();
-  EXPECT_EQ(c.SendCommand("list"), 1);
-  EXPECT_EQ(c.LastReply(), "+OK 2 messages:");
+  EXPECT_EQ(lineClient.SendCommand("list"), 1);
+  EXPECT_EQ(lineClient.LastReply(), "+OK 2 messages:");
   list.clear();
-  c.CaptureLines(list, ".", false);
+  lineClient.CaptureLines(list);
   EXPECT_EQ(list.size(), 2u);
   c.Close();
 }
 
 TEST_F(DOVECOT_SUITE, BadPasswordIsAnErrReplyNotAnError) {
   Connect();
-  EXPECT_EQ(c.SendCommand("user bob"), 1);
-  EXPECT_EQ(c.SendCommand("pass wrong"), 0);
-  EXPECT_EQ(c.LastReply().substr(0, 4), "-ERR");
+  EXPECT_EQ(lineClient.SendCommand("user bob"), 1);
+  EXPECT_EQ(lineClient.SendCommand("pass wrong"), 0);
+  EXPECT_EQ(lineClient.LastReply().substr(0, 4), "-ERR");
   EXPECT_TRUE(c.IsOpen());
   c.Close();
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/tcp_client.h"
+#include "tests/support/line_client.h"
 #include "tests/support/scripted_pop3_server.h"
 
 namespace brevan {
@@ -33,19 +34,20 @@ class MailboxSession : public ::testing::Test {
     c.Host = "127.0.0.1";
     c.Port = server.Port();
     c.Open();
-    greeting = c.ReadLine(InfiniteWait);
+    greeting = lineClient.ReadLine();
   }
   void Login() {
-    ASSERT_EQ(c.SendCommand("user bob"), 1);
-    ASSERT_EQ(c.SendCommand("pass secret"), 1) << c.LastReply();
+    ASSERT_EQ(lineClient.SendCommand("user bob"), 1);
+    ASSERT_EQ(lineClient.SendCommand("pass secret"), 1) << lineClient.LastReply();
   }
   std::vector<std::string> Capture(const std::string& command) {
     std::vector<std::string> lines;
-    EXPECT_EQ(c.SendCommand(command), 1) << c.LastReply();
-    c.CaptureLines(lines, ".", false);
+    EXPECT_EQ(lineClient.SendCommand(command), 1) << lineClient.LastReply();
+    lineClient.CaptureLines(lines);
     return lines;
   }
   TIdTCPClient c;
+  test::LineClient lineClient{c};
   std::string greeting;
 };
 
@@ -63,9 +65,9 @@ TEST_F(MailboxSession, ListTopRetrWithDotStuffingAndSizesInCrLf) {
   EXPECT_EQ(Capture("top 1 2"), (std::vector<std::string>{"From: a@example.com", "Subject: first", "", "line 1", "..dotted"}));
   EXPECT_EQ(Capture("retr 1"),
             (std::vector<std::string>{"From: a@example.com", "Subject: first", "", "line 1", "..dotted", "line 3"}));
-  EXPECT_EQ(c.SendCommand("retr 3"), 0);
-  EXPECT_EQ(c.SendCommand("list 2"), 1);
-  EXPECT_EQ(c.LastReply(), "+OK 2 " + std::to_string(second));
+  EXPECT_EQ(lineClient.SendCommand("retr 3"), 0);
+  EXPECT_EQ(lineClient.SendCommand("list 2"), 1);
+  EXPECT_EQ(lineClient.LastReply(), "+OK 2 " + std::to_string(second));
   c.Close();
 }
 
@@ -73,10 +75,10 @@ TEST_F(MailboxSession, BadPasswordIsRefused) {
   ScriptedPop3Server server;
   server.ServeMailbox(TwoMessages());
   Connect(server);
-  EXPECT_EQ(c.SendCommand("user bob"), 1);
-  EXPECT_EQ(c.SendCommand("pass wrong"), 0);
-  EXPECT_EQ(c.LastReply().substr(0, 4), "-ERR");
-  EXPECT_EQ(c.SendCommand("list"), 0);  // still not logged in
+  EXPECT_EQ(lineClient.SendCommand("user bob"), 1);
+  EXPECT_EQ(lineClient.SendCommand("pass wrong"), 0);
+  EXPECT_EQ(lineClient.LastReply().substr(0, 4), "-ERR");
+  EXPECT_EQ(lineClient.SendCommand("list"), 0);  // still not logged in
   c.Close();
 }
 
@@ -85,10 +87,10 @@ TEST_F(MailboxSession, DeletionsCommitOnlyAtQuit) {
   server.ServeMailbox(TwoMessages());
   Connect(server);
   Login();
-  EXPECT_EQ(c.SendCommand("dele 2"), 1);
-  EXPECT_EQ(c.SendCommand("dele 2"), 0);  // already marked
-  EXPECT_EQ(c.SendCommand("rset"), 1);
-  EXPECT_EQ(c.SendCommand("dele 1"), 1);
+  EXPECT_EQ(lineClient.SendCommand("dele 2"), 1);
+  EXPECT_EQ(lineClient.SendCommand("dele 2"), 0);  // already marked
+  EXPECT_EQ(lineClient.SendCommand("rset"), 1);
+  EXPECT_EQ(lineClient.SendCommand("dele 1"), 1);
   EXPECT_EQ(Capture("list").size(), 1u);
   c.Close();  // dropped without QUIT: nothing is deleted
   ASSERT_TRUE(server.WaitForConnectionsEnded(1));
@@ -96,11 +98,11 @@ TEST_F(MailboxSession, DeletionsCommitOnlyAtQuit) {
 
   Connect(server);
   Login();
-  EXPECT_EQ(c.SendCommand("dele 1"), 1);
-  EXPECT_EQ(c.SendCommand("quit"), 1);
+  EXPECT_EQ(lineClient.SendCommand("dele 1"), 1);
+  EXPECT_EQ(lineClient.SendCommand("quit"), 1);
   ASSERT_TRUE(server.WaitForConnectionsEnded(2));
   EXPECT_EQ(server.RemainingMessageNumbers(), (std::vector<int>{2}));
-  EXPECT_THROW(c.ReadLine(InfiniteWait), NetError);
+  EXPECT_THROW(lineClient.ReadLine(), NetError);
   c.Close();
 
   // The next session numbers the messages left from 1.
@@ -133,18 +135,19 @@ TEST_P(MailboxFault, AtTheListStep) {
   int disconnects = 0;
   c.OnDisconnected = [&] { ++disconnects; };
   c.Open();
-  c.ReadLine(InfiniteWait);
-  c.SendCommand("user bob");
-  c.SendCommand("pass secret");
+  test::LineClient lineClient(c);
+  lineClient.ReadLine();
+  lineClient.SendCommand("user bob");
+  lineClient.SendCommand("pass secret");
   if (row.connectionSurvives) {
-    c.SendCommand("list");
-    EXPECT_EQ(c.LastReply(), row.expectedReply);
+    lineClient.SendCommand("list");
+    EXPECT_EQ(lineClient.LastReply(), row.expectedReply);
   } else {
     EXPECT_THROW(
         {
-          c.SendCommand("list");
+          lineClient.SendCommand("list");
           std::vector<std::string> lines;
-          c.CaptureLines(lines, ".", false);
+          lineClient.CaptureLines(lines);
         },
         NetError);
   }

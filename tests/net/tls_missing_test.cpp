@@ -3,6 +3,7 @@
 #include <string>
 
 #include "net/tcp_client.h"
+#include "tests/support/line_client.h"
 #include "tests/support/scripted_pop3_server.h"
 
 namespace brevan {
@@ -38,7 +39,7 @@ TEST_P(MissingTlsLibrary, FailsOnlyTlsConnections) {
   c.Close();
   c.UseTls = false;
   c.Open();
-  EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK plain");
+  EXPECT_EQ(test::LineClient(c).ReadLine(), "+OK plain");
   c.Close();
 }
 

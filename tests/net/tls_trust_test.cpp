@@ -12,6 +12,7 @@
 #include "accounts/cert_store.h"
 #include "common/file_io.h"
 #include "net/tcp_client.h"
+#include "tests/support/line_client.h"
 #include "tests/support/named_rows.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/test_tls.h"
@@ -50,7 +51,7 @@ class TlsTrustTest : public testing::Test {
     c.Host = host;  // the name the check holds the certificate to
     TlsPeerCheck check = c.CheckTlsPeer();
     // The connection still works after the check.
-    EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK hello");
+    EXPECT_EQ(test::LineClient(c).ReadLine(), "+OK hello");
     c.Close();
     return check;
   }
@@ -151,8 +152,9 @@ TEST_F(TlsTrustTest, ChangedCertificateRefusedSendsNothingAfterTheHandshake) {
                             return answer;
                           });
     if (TrustAllowsLogin(trust)) {
-      EXPECT_EQ(c.ReadLine(InfiniteWait), "+OK hello");
-      c.SendCommand("user bob");
+      test::LineClient lineClient(c);
+      EXPECT_EQ(lineClient.ReadLine(), "+OK hello");
+      lineClient.SendCommand("user bob");
     }
     c.Close();
     EXPECT_TRUE(server.WaitForConnectionsEnded(1));

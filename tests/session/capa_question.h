@@ -9,15 +9,17 @@
 #include "common/trim.h"
 #include "net/tcp_client.h"
 #include "session/pipelined_listing.h"
+#include "tests/support/line_client.h"
 
 namespace brevan::testing_support {
 
 inline bool AskPipelining(TIdTCPConnection& connection) {
-  connection.SendCommand("capa");
-  const std::string status = connection.LastReply();
+  test::LineClient lineClient(connection);
+  lineClient.SendCommand("capa");
+  const std::string status = lineClient.LastReply();
   if (AsciiLower(status.substr(0, 3)) != "+ok") return false;
   std::vector<std::string> lines;
-  connection.CaptureLines(lines, ".", false);
+  lineClient.CaptureLines(lines);
   return status.compare(0, 3, "+OK") == 0 && CapabilitiesOfferPipelining(lines);
 }
 

@@ -11,6 +11,7 @@
 #include "session/pipelined_listing.h"
 #include "capa_question.h"
 #include "tests/support/dovecot_server.h"
+#include "tests/support/line_client.h"
 
 namespace brevan {
 namespace {
@@ -147,9 +148,10 @@ TEST_F(DovecotListingTest, PipelinedRowsAndTicksAreTheSequentialOnes) {
   c.Host = "127.0.0.1";
   c.Port = server.PlainPort();
   c.Open();
-  c.ReadLine(InfiniteWait);
-  ASSERT_EQ(c.SendCommand("user bob"), 1);
-  ASSERT_EQ(c.SendCommand("pass secret"), 1);
+  test::LineClient lineClient(c);
+  lineClient.ReadLine();
+  ASSERT_EQ(lineClient.SendCommand("user bob"), 1);
+  ASSERT_EQ(lineClient.SendCommand("pass secret"), 1);
   EXPECT_TRUE(AskPipelining(c)) << "Dovecot lists PIPELINING in its CAPA reply";
   std::vector<std::string> listLines;
   std::vector<ListedRow> sequential;

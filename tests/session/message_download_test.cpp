@@ -351,7 +351,7 @@ TEST_P(FinishTest, DrainsTheReplyAndLeavesNoFile) {
     source.duringWait = [&] { source.duringWait = finish; };
     EXPECT_EQ(download.Read({}), RawReplyEnd::Stopped);
   } else {
-    // Inside SendCommand's wait for the status line.
+    // Inside the wait for the status line.
     source.WaitForData(1000);
     source.duringWait = finish;
     source.WaitForData(1000);

@@ -22,6 +22,7 @@
 #include "common/codepage.h"
 #include "session/message_file.h"
 #include "session/outstanding_exchange.h"
+#include "tests/support/line_client.h"
 #include "tests/support/named_rows.h"
 
 namespace brevan {
@@ -220,19 +221,20 @@ TEST_F(DownloadTest, DisconnectDuringTheReplyFinishesTheDownloadFirst) {
   Select(0);
   bool finished = false;
   bool ran = false;
+  test::LineClient quitLines(form->IdTCPClient1);
   QTimer::singleShot(100, form.get(), [&] {
     ran = true;
     OutstandingExchange* owed = form->Outstanding();
     ASSERT_NE(owed, nullptr);
     finished = owed->Finish(std::chrono::steady_clock::now() + std::chrono::seconds(10));
     // What the disconnect does next: its own commands, then the close.
-    form->IdTCPClient1.SendCommand("quit");
+    quitLines.SendCommand("quit");
     form->IdTCPClient1.Close();
   });
   RunHandler(form.get(), [this] { form->btnDownloadClick(); });
   EXPECT_TRUE(ran);
   EXPECT_TRUE(finished);
-  EXPECT_EQ(form->IdTCPClient1.LastReply(), "+OK") << "quit got its own reply, not a line of the message";
+  EXPECT_EQ(quitLines.LastReply(), "+OK") << "quit got its own reply, not a line of the message";
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_TRUE(dialogs.errors.empty());
   EXPECT_TRUE(FolderNames().empty());

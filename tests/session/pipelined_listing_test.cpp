@@ -15,6 +15,7 @@
 #include "session/pipelined_listing.h"
 #include "capa_question.h"
 #include "tests/support/delay_proxy.h"
+#include "tests/support/line_client.h"
 #include "tests/support/scripted_pop3_server.h"
 
 namespace brevan {
@@ -54,8 +55,9 @@ TEST_P(Capa, TellsPipeliningAndLeavesTheDialogueInStep) {
   c.Open();
   EXPECT_EQ(AskPipelining(c), row.pipelining);
   // Every line of the CAPA answer was read: the next reply is the NOOP's.
-  c.SendCommand("noop");
-  EXPECT_EQ(c.LastReply(), "+OK noop");
+  test::LineClient lineClient(c);
+  lineClient.SendCommand("noop");
+  EXPECT_EQ(lineClient.LastReply(), "+OK noop");
   EXPECT_EQ(server.Commands(), (std::vector<std::string>{"capa", "noop"}));
 }
 
@@ -131,9 +133,10 @@ void OpenAndLogIn(TIdTCPClient& c, int port) {
   c.Host = "127.0.0.1";
   c.Port = port;
   c.Open();
-  c.ReadLine(InfiniteWait);
-  ASSERT_EQ(c.SendCommand("user user"), 1);
-  ASSERT_EQ(c.SendCommand("pass password"), 1);
+  test::LineClient lineClient(c);
+  lineClient.ReadLine();
+  ASSERT_EQ(lineClient.SendCommand("user user"), 1);
+  ASSERT_EQ(lineClient.SendCommand("pass password"), 1);
 }
 
 Outcome ListMailbox(const Pop3Mailbox& box, bool pipelining, const std::vector<std::pair<int, Pop3Fault>>& faults,
@@ -401,8 +404,9 @@ TEST(FinishedListing, ReadsEveryOwedReplyBeforeTheNextCommand) {
       takenAtFinish = so.taken.size();
       finished = listing.Finish(Clock::now() + std::chrono::seconds(5));
       owedAfter = listing.Owed();
-      c.SendCommand("dele 5");
-      deleReply = c.LastReply();
+      test::LineClient lineClient(c);
+      lineClient.SendCommand("dele 5");
+      deleReply = lineClient.LastReply();
     });
     ASSERT_TRUE(finished.has_value());
     EXPECT_TRUE(*finished);

@@ -22,6 +22,7 @@
 #include "keep/copy_then_delete.h"
 #include "session/TForm1.h"
 #include "session_lifecycle_support.h"
+#include "tests/support/line_client.h"
 #include "tests/support/named_rows.h"
 #include "tests/support/scripted_pop3_server.h"
 
@@ -321,7 +322,7 @@ class StubbornExchange : public OutstandingExchange {
   bool Finish(Deadline) override {
     finished_ = true;
     try {
-      connection_.ReadLine(InfiniteWait);
+      test::LineClient(connection_).ReadLine();
       return true;
     } catch (...) {
       return false;

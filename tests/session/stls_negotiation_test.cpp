@@ -18,6 +18,7 @@
 #include "net/tcp_client.h"
 #include "session/stls_negotiation.h"
 #include "tests/support/dovecot_server.h"
+#include "tests/support/line_client.h"
 #include "tests/support/scripted_pop3_server.h"
 #include "tests/support/test_tls.h"
 
@@ -87,7 +88,7 @@ TEST_P(StlsNegotiationTest, DialogueAndOutcome) {
   c.Port = server.Port();
   c.ConnectTimeoutMs = 5000;
   c.Open();
-  ASSERT_EQ(c.ReadLine(InfiniteWait), "+OK POP3 ready");
+  ASSERT_EQ(test::LineClient(c).ReadLine(), "+OK POP3 ready");
   bool asked = false;
   StlsOptions options;
   options.seenWithTls = row.seenWithTls;
@@ -117,8 +118,9 @@ TEST_P(StlsNegotiationTest, DialogueAndOutcome) {
   if (row.outcome == StlsOutcome::Secured) {
     // The connection goes on through TLS.
     server.AwaitCommand().SendLine("+OK noop");
-    c.SendCommand("noop");
-    EXPECT_EQ(c.LastReply(), "+OK noop");
+    test::LineClient lineClient(c);
+    lineClient.SendCommand("noop");
+    EXPECT_EQ(lineClient.LastReply(), "+OK noop");
     EXPECT_TRUE(ServerSeenWithTls(certsPath_, "127.0.0.1", server.Port())) << "first use is remembered";
   }
   c.Close();
@@ -243,13 +245,14 @@ TEST(StlsDovecotTest, PlainLoginRefusedLoginThroughStlsAccepted) {
     c.Port = dovecot.PlainPort();
     c.ConnectTimeoutMs = 5000;
     c.Open();
-    EXPECT_EQ(c.ReadLine(InfiniteWait).substr(0, 3), "+OK");
+    EXPECT_EQ(test::LineClient(c).ReadLine().substr(0, 3), "+OK");
   };
 
   TIdTCPClient plain;
   open(plain);
-  plain.SendCommand("user " + options.user);
-  const std::string refused = plain.LastReply();
+  test::LineClient plainLines(plain);
+  plainLines.SendCommand("user " + options.user);
+  const std::string refused = plainLines.LastReply();
   EXPECT_EQ(refused.substr(0, 4), "-ERR") << refused;
   plain.Close();
 
@@ -259,12 +262,13 @@ TEST(StlsDovecotTest, PlainLoginRefusedLoginThroughStlsAccepted) {
   ASSERT_EQ(result.outcome, StlsOutcome::Secured) << result.failure;
   EXPECT_TRUE(c.TlsActive());
   EXPECT_FALSE(CapabilitiesOfferStls(result.capabilities)) << "no STLS offered through TLS";
-  c.SendCommand("user " + options.user);
-  EXPECT_EQ(c.LastReply().substr(0, 3), "+OK") << c.LastReply();
-  c.SendCommand("pass " + options.password);
-  EXPECT_EQ(c.LastReply().substr(0, 3), "+OK") << c.LastReply() << dovecot.LogText();
-  c.SendCommand("stat");
-  EXPECT_EQ(c.LastReply().substr(0, 5), "+OK 1");
+  test::LineClient lineClient(c);
+  lineClient.SendCommand("user " + options.user);
+  EXPECT_EQ(lineClient.LastReply().substr(0, 3), "+OK") << lineClient.LastReply();
+  lineClient.SendCommand("pass " + options.password);
+  EXPECT_EQ(lineClient.LastReply().substr(0, 3), "+OK") << lineClient.LastReply() << dovecot.LogText();
+  lineClient.SendCommand("stat");
+  EXPECT_EQ(lineClient.LastReply().substr(0, 5), "+OK 1");
   c.Close();
 }
 
