@@ -59,8 +59,8 @@ enum class Interrupted { Login, Listing, Preview, Download, KeepAlive };
 // inside the exchange's waits, as a click handled while the window waits.
 class SessionDriver {
  public:
-  explicit SessionDriver(int port) {
-    request_.Server = "127.0.0.1";
+  explicit SessionDriver(int port, const std::string& address = "127.0.0.1") {
+    request_.Server = address;
     request_.Port = port;
     request_.User = "alice";
     request_.Password = "secret";
@@ -263,18 +263,24 @@ INSTANTIATE_TEST_SUITE_P(
     RowName<StepRow>);
 
 // A real server: a disconnect in the middle of a large message drops that
-// connection, and the marked messages go on a fresh one, found by UIDL.
-TEST(DisconnectOnDovecot, InTheMiddleOfAMessageDeletesTheMarkedOnAFreshConnection) {
+// connection, and the marked messages go on a fresh one, found by UIDL; on a
+// server that wants STLS the fresh one goes through TLS as well, and must
+// show the certificate the first one showed.
+class DisconnectOnDovecot : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DisconnectOnDovecot, InTheMiddleOfAMessageDeletesTheMarkedOnAFreshConnection) {
   if (auto why = test::DovecotServer::Unavailable(false); !why.empty()) GTEST_SKIP() << why;
   test::DovecotOptions options;
   options.user = "alice";
   options.password = "secret";
   options.messages = ThreeMessages(32 * 1024 * 1024);
+  options.stlsOnPlain = GetParam();
   test::DovecotServer dovecot(options);
   TempFolder folder;
 
-  SessionDriver driver(dovecot.PlainPort());
+  SessionDriver driver(dovecot.PlainPort(), dovecot.PlainAddress());
   ASSERT_EQ(driver.LogIn().End, LoginEnd::LoggedIn);
+  EXPECT_EQ(driver.Session().Connection().TlsActive(), GetParam());
   ASSERT_EQ(driver.List(), PipelinedListing::End::Complete);
   ASSERT_EQ(driver.Session().Rows().size(), 3u);
   for (const SessionRow& row : driver.Session().Rows()) EXPECT_NE(row.Uid, "") << row.Number;
@@ -291,13 +297,18 @@ TEST(DisconnectOnDovecot, InTheMiddleOfAMessageDeletesTheMarkedOnAFreshConnectio
   EXPECT_LT(driver.CloseSeconds(), 5.0);
 
   // What a later connection finds.
-  SessionDriver later(dovecot.PlainPort());
+  SessionDriver later(dovecot.PlainPort(), dovecot.PlainAddress());
   ASSERT_EQ(later.LogIn().End, LoginEnd::LoggedIn);
   ASSERT_EQ(later.List(), PipelinedListing::End::Complete);
   ASSERT_EQ(later.Session().Rows().size(), 1u);
   EXPECT_EQ(later.Session().Row(0).Uid, session.Row(1).Uid);
   later.Session().Close(std::vector<int>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, DisconnectOnDovecot, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "stls" : "plain");
+                         });
 
 // Two windows' sessions at once: the one still waiting for its greeting
 // logs in with its own user and password while the other logs in, and each
