@@ -113,13 +113,7 @@ double Bare(int port) {
 // The program's exchange; keptFolder empty: copies turned off.
 double Keeping(int port, bool pipelining, const std::string& keptFolder) {
   TIdTCPClient c;
-  c.Host = "127.0.0.1";
-  c.Port = port;
-  c.Open();
-  test::LineClient lineClient(c);
-  lineClient.ReadLine();
-  lineClient.SendCommand("user user");
-  lineClient.SendCommand("pass password");
+  test::OpenAndLogIn(c, port);
   std::vector<MarkedMessage> marked;
   for (int k = kCount; k >= 1; --k) marked.push_back({k, "bench message " + std::to_string(k)});
   const Clock::time_point begin = Clock::now();

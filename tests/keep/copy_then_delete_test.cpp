@@ -55,17 +55,6 @@ std::string DownloadedBytes(const std::string& message) {
   return out;
 }
 
-// Opens c to the scripted server on port and logs in, up to the transaction state.
-void LogIn(TIdTCPClient& c, int port) {
-  c.Host = "127.0.0.1";
-  c.Port = port;
-  c.Open();
-  test::LineClient lineClient(c);
-  lineClient.ReadLine();
-  lineClient.SendCommand("user user");
-  lineClient.SendCommand("pass password");
-}
-
 struct RunOutcome {
   CopyThenDeleteResult result;
   std::vector<std::string> commands;  // after the login
@@ -100,7 +89,7 @@ class KeepFolder : public ::testing::Test {
     server.ServeMailbox(box);
     for (const auto& [step, fault] : faults) server.InjectFault(step, fault);
     TIdTCPClient c;
-    LogIn(c, server.Port());
+    test::OpenAndLogIn(c, server.Port());
     std::vector<MarkedMessage> list;
     for (int n : marked) list.push_back({n, "m" + std::to_string(n)});
     RunOutcome run;
@@ -320,7 +309,7 @@ TEST_F(KeepFolder, AFullDiskKeepsThatMessageOnTheServer) {
       rlimit limit{20000, 20000};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
       TIdTCPClient c;
-      LogIn(c, server.Port());
+      test::OpenAndLogIn(c, server.Port());
       CopyThenDelete driver(c, pipelining, folder_, {{3, "m3"}, {2, "m2"}, {1, "m1"}}, {});
       const CopyThenDeleteResult result = driver.Run();
       if (!result.connectionUsable) ::_exit(11);
@@ -358,7 +347,7 @@ TEST_F(KeepFolder, ACancelSendsNoFurtherDeleAndKeepsTheConnectionInStep) {
     ScriptedPop3Server server;
     server.ServeMailbox(box);
     TIdTCPClient c;
-    LogIn(c, server.Port());
+    test::OpenAndLogIn(c, server.Port());
     CopySteps steps;
     // Cancelled once the second copy is in its place: its "dele" never goes.
     steps.Stop = [&] { return Copies().size() >= 2; };

@@ -102,4 +102,14 @@ void LineClient::CaptureLines(std::vector<std::string>& lines, std::string_view 
   }
 }
 
+void OpenAndLogIn(TIdTCPConnection& connection, int port, std::string_view user, std::string_view password) {
+  connection.Host = "127.0.0.1";
+  connection.Port = port;
+  connection.Open();
+  LineClient lineClient(connection);
+  lineClient.ReadLine();
+  lineClient.SendCommand("user " + std::string(user));
+  lineClient.SendCommand("pass " + std::string(password));
+}
+
 }  // namespace brevan::test

@@ -49,4 +49,10 @@ class LineClient {
   bool timedOut_ = false;
 };
 
+// Opens the connection to 127.0.0.1:port, reads the greeting and logs in with
+// USER and PASS: a connection in the transaction state for the exchange
+// under test. The replies are not judged.
+void OpenAndLogIn(TIdTCPConnection& connection, int port, std::string_view user = "user",
+                  std::string_view password = "password");
+
 }  // namespace brevan::test
